@@ -1,0 +1,70 @@
+#include "app/program.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "app/version.h"
+
+namespace twr {
+
+const std::vector<std::string>& Program::ConsoleOptions() {
+    static const std::vector<std::string> options = {
+        "--selftest", "--uitest", "--captest", "--signaltest", "--speech", "--config",
+        "--checkupdate", "--update", "--timing", "--sounds", "--devices", "--version"};
+    return options;
+}
+
+std::optional<int> Program::ParseInt32(const std::string& text) {
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+    size_t b = 0, e = text.size();
+    while (b < e && isSpace(text[b])) ++b;
+    while (e > b && isSpace(text[e - 1])) --e;
+    if (b == e) return std::nullopt;
+    size_t i = b;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == e) return std::nullopt;
+    long long value = 0;
+    for (; i < e; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+CommandLine Program::Parse(const std::vector<std::string>& args) {
+    CommandLine cl;
+    const size_t n = args.size();
+    // The last argument is never looked at: no process id could follow it.
+    for (size_t i = 0; i + 1 < n; ++i) {
+        if (args[i] == "--finish-update") {
+            cl.finishUpdatePid = ParseInt32(args[i + 1]).value_or(0);
+            break;
+        }
+    }
+    const auto& options = ConsoleOptions();
+    for (size_t i = 0; i < n; ++i) {
+        bool isOption = false;
+        for (const auto& o : options) isOption = isOption || args[i] == o;
+        if (!isOption) continue;
+        cl.tool = args[i];
+        if (cl.tool == "--selftest" && i + 1 < n) {
+            const std::string& next = args[i + 1];
+            if (next.empty() || next[0] != '-') cl.referenceFolder = next;
+        }
+        break;
+    }
+    for (const auto& a : args) cl.say = cl.say || a == "say";
+    return cl;
+}
+
+std::string Program::VersionLine() { return std::string(kVersion) + " (" + kArchSuffix + ")"; }
+
+}  // namespace twr

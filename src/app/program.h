@@ -1,0 +1,39 @@
+#pragma once
+// The process entry: the update hand-over pre-pass, the leftover sweep, and the dispatch of
+// the command line to one console tool or to the windowed run.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace twr {
+
+// What the command line asks for, decided by position alone.
+struct CommandLine {
+    // Set when "--finish-update" stands before the last argument; the id that follows it
+    // (0 when it does not parse).
+    std::optional<int> finishUpdatePid;
+    // The first argument that is one of the console options, or empty for the windowed run.
+    std::string tool;
+    // For --selftest: the folder of reference recordings when one follows the option.
+    std::optional<std::string> referenceFolder;
+    // For --speech: any argument equals "say".
+    bool say = false;
+};
+
+class Program {
+public:
+    static const std::vector<std::string>& ConsoleOptions();
+    [[nodiscard]] static CommandLine Parse(const std::vector<std::string>& args);
+    // A 32-bit signed integer with white space around it and a leading sign allowed;
+    // nullopt when the text is anything else or out of range.
+    [[nodiscard]] static std::optional<int> ParseInt32(const std::string& text);
+
+    // The process entry; what it returns is the exit code. Windows build only.
+    static int Main(const std::vector<std::string>& args);
+    static int RunApp();
+    static bool AttachConsole(int processId);
+    // The version line printed by --version.
+    [[nodiscard]] static std::string VersionLine();
+};
+
+}  // namespace twr

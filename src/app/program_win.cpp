@@ -1,0 +1,120 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <map>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "app/errors.h"
+#include "app/log.h"
+#include "app/platform.h"
+#include "app/program.h"
+#include "app/threads.h"
+#include "app/version.h"
+#include "app/win_error.h"
+#include "update/updater.h"
+
+namespace twr {
+
+namespace {
+
+using Tool = std::function<int(const std::vector<std::string>& args, const CommandLine& cl)>;
+
+int NotInThisBuild(const CommandLine& cl) {
+    Console::ErrorLine("Error: " + cl.tool + " is not available in this build.");
+    return 1;
+}
+
+// Each console option and the tool it runs; what the tool returns is the exit code.
+const std::map<std::string, Tool>& Tools() {
+    static const std::map<std::string, Tool> tools = {
+        {"--version",
+         [](const auto&, const auto&) {
+             Console::WriteLine(Program::VersionLine());
+             return 0;
+         }},
+    };
+    return tools;
+}
+
+std::string OsVersionText() {
+    // RtlGetVersion reports the real version, unaffected by compatibility shims.
+    using Fn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    OSVERSIONINFOW v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    auto fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    if (!fn || fn(&v) != 0) return "Microsoft Windows NT";
+    return "Microsoft Windows NT " + std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion) +
+           "." + std::to_string(v.dwBuildNumber) + ".0";
+}
+
+std::string OsArchitectureName() {
+    SYSTEM_INFO si{};
+    ::GetNativeSystemInfo(&si);
+    switch (si.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64: return "X64";
+        case PROCESSOR_ARCHITECTURE_ARM64: return "Arm64";
+        case PROCESSOR_ARCHITECTURE_ARM: return "Arm";
+        case PROCESSOR_ARCHITECTURE_INTEL: return "X86";
+        default: return "Unknown";
+    }
+}
+
+int FatalBox(const std::exception& e) {
+    Log::Error(std::string("Fatal error: ") + e.what(), e);
+    std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + FullText(e) +
+                       "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
+    ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", 0x10010);
+    return 1;
+}
+
+}  // namespace
+
+bool Program::AttachConsole(int) {
+    Console::Attach();
+    return true;
+}
+
+int Program::Main(const std::vector<std::string>& args) {
+    CommandLine cl = Parse(args);
+    if (cl.finishUpdatePid) {
+        AttachConsole(-1);
+        Updater::FinishUpdate(*cl.finishUpdatePid);
+    }
+    Updater::CleanupOnStartup();
+
+    if (cl.tool.empty()) {
+        try {
+            return RunApp();
+        } catch (const std::exception& e) {
+            return FatalBox(e);
+        }
+    }
+
+    AttachConsole(-1);
+    auto it = Tools().find(cl.tool);
+    if (it == Tools().end()) return NotInThisBuild(cl);
+    try {
+        return it->second(args, cl);
+    } catch (const std::exception& e) {
+        // A tool that lets a failure escape still ends cleanly with a line and exit code 1.
+        Log::Error("Console tool " + cl.tool + " failed", e);
+        Console::ErrorLine(std::string("Error: ") + e.what());
+        return 1;
+    }
+}
+
+int Program::RunApp() {
+    SetCurrentThreadName("MainThread");
+    Log::Info("App started. OS: " + OsVersionText() + " / " + OsArchitectureName() + ", process " + kArchName +
+              ", version " + kVersion);
+    // DPI awareness and the common controls are best effort.
+    ::SetProcessDPIAware();
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    throw InvalidOperation("The main window is not part of this build.");
+}
+
+}  // namespace twr

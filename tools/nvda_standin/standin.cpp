@@ -1,0 +1,43 @@
+// Test stand-in for the screen reader's controller client. Its behaviour is set by the
+// environment variable TWR_STANDIN_MODE: "running" (default) answers 0 to both calls,
+// "notrunning" answers 1 to testIfRunning, "reject" accepts testIfRunning but refuses
+// every text. When TWR_STANDIN_LOG names a file, every text asked to be spoken is appended
+// to it as one UTF-8 line.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buf[1024];
+    DWORD n = GetEnvironmentVariableW(name, buf, 1024);
+    return (n > 0 && n < 1024) ? std::wstring(buf, n) : std::wstring();
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning() {
+    return Env(L"TWR_STANDIN_MODE") == L"notrunning" ? 1722UL : 0UL;
+}
+
+extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t* text) {
+    std::wstring mode = Env(L"TWR_STANDIN_MODE");
+    if (mode == L"notrunning") return 1722UL;
+    if (mode == L"reject") return 5UL;
+    std::wstring log = Env(L"TWR_STANDIN_LOG");
+    if (!log.empty() && text) {
+        int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(n > 0 ? n - 1 : 0, '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
+        utf8 += "\n";
+        HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+            CloseHandle(h);
+        }
+    }
+    return 0;
+}
