@@ -34,6 +34,12 @@ public:
     static bool AttachConsole(int processId);
     // The version line printed by --version.
     [[nodiscard]] static std::string VersionLine();
+
+    // --speech: binds the controller client and reports it; with say, sends the test phrase.
+    // 0 NVDA is running, 2 it is not, 1 no controller client is bound.
+    static int SpeechCheck(bool say);
+    // --config: the settings as this build reads them. 1 when there is no settings file, else 0.
+    static int DumpConfig();
 };
 
 }  // namespace twr

@@ -6,6 +6,7 @@
 
 #include "app/config.h"
 #include "app/console.h"
+#include "app/device_report.h"
 #include "app/errors.h"
 #include "app/log.h"
 #include "app/platform.h"
@@ -34,6 +35,7 @@ const std::map<std::string, Tool>& Tools() {
              Console::WriteLine(Program::VersionLine());
              return 0;
          }},
+        {"--devices", [](const auto&, const auto&) { return DeviceReport::ListDevices(); }},
     };
     return tools;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/errors.h"
 
@@ -19,6 +20,8 @@ void ThrowIfFailed(HRESULT hr, std::string_view text);
 // UTF-8 <-> UTF-16 at the platform boundary.
 [[nodiscard]] std::wstring Widen(std::string_view utf8);
 [[nodiscard]] std::string Narrow(std::wstring_view utf16);
+// The process's arguments as UTF-8, without the executable's own name.
+[[nodiscard]] std::vector<std::string> CommandLineArgs();
 // The system's sentence for a Windows error, without the trailing line break.
 [[nodiscard]] std::string SystemMessage(DWORD error);
 

@@ -1,5 +1,7 @@
 #include "app/win_error.h"
 
+#include <shellapi.h>
+
 namespace twr::win {
 
 void ThrowWin32(std::string_view text, DWORD error) {
@@ -28,6 +30,15 @@ std::string Narrow(std::wstring_view utf16) {
     ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n, nullptr,
                           nullptr);
     return out;
+}
+
+std::vector<std::string> CommandLineArgs() {
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 1; argv && i < argc; ++i) args.push_back(Narrow(argv[i]));
+    if (argv) ::LocalFree(argv);
+    return args;
 }
 
 std::string SystemMessage(DWORD error) {

@@ -1,0 +1,22 @@
+#include "app/console.h"
+#include "app/device_report.h"
+#include "app/errors.h"
+#include "app/win_raii.h"
+
+namespace twr::DeviceReport {
+
+int ListDevices() {
+    // The main thread is an apartment already; asking again only keeps the count balanced.
+    win::ComScope com(COINIT_APARTMENTTHREADED);
+    try {
+        for (const auto& entry : Entries(Wasapi::EnumerateDevices())) Console::WriteLine(entry);
+        return 0;
+    } catch (const std::exception& e) {
+        Console::ErrorLine("Device enumeration failed: " + FullText(e));
+    } catch (...) {
+        Console::ErrorLine("Device enumeration failed: unknown exception");
+    }
+    return 1;
+}
+
+}  // namespace twr::DeviceReport

@@ -1,0 +1,260 @@
+#include "feedback/sound_library.h"
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "feedback/stable_math.h"
+
+// The arithmetic below is written in the exact order the reference recordings were made with:
+// products left to right, every millisecond argument converted on its own, doubles throughout.
+// Reordering an expression changes the last bit of a sample often enough to fail a comparison.
+
+namespace twr {
+
+namespace {
+
+using Samples = SoundLibrary::Samples;
+constexpr double kRate = 44100.0;
+
+double Sin(double x) noexcept { return StableMath::Sin(x); }
+double Exp(double x) noexcept { return StableMath::Exp(x); }
+
+// Milliseconds to a sample count that can size an array: negative lengths are none.
+int Len(int ms) noexcept { return std::max(0, SoundLibrary::Canvas::Ms(ms)); }
+
+// Truncation towards zero, as the reference recordings were made. Every caller keeps the value
+// within full scale; the guard only keeps a non-finite value from being undefined.
+std::int16_t ToSample(double v) noexcept {
+    if (!(v > -32768.0)) return -32768;
+    if (!(v < 32768.0)) return 32767;
+    return static_cast<std::int16_t>(static_cast<int>(v));
+}
+
+// Fills n samples from start with one tone of frequency f; level maps (sample index in the
+// tone, t, w) to the unconverted value.
+template <typename Level>
+void Tone(Samples& out, std::size_t start, int n, double f, Level level) {
+    const double w = f * SoundLibrary::kTwoPi;
+    for (int j = 0; j < n; ++j) {
+        const double t = j / kRate;
+        out[start + static_cast<std::size_t>(j)] = ToSample(level(j, t, w));
+    }
+}
+
+char Fold(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i])) return false;
+    return true;
+}
+
+struct LessIgnoreCase {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
+        });
+    }
+};
+
+// The envelope of a canvas layer at sample i of n: the decay, then linear ramps of r samples at
+// both ends (both apply where they overlap).
+double Envelope(double e, int i, int n, int r) noexcept {
+    if (i < r) e = (static_cast<double>(i) / r) * e;
+    if (n - i < r) e = (static_cast<double>(n - i) / r) * e;
+    return e;
+}
+
+int Ramp(int n, int divisor, int capMs) noexcept {
+    return std::min(SoundLibrary::Canvas::Ms(capMs), std::max(1, n / divisor));
+}
+
+Samples OneOff(int lengthMs, std::initializer_list<std::array<double, 5>> partials);
+
+struct Row {
+    const char* name;
+    Samples (*render)();
+};
+
+using S = SoundLibrary;
+
+// Display order is the order of the sound choosers, the --sounds report and the test suites.
+const Row kCatalogue[] = {
+    {"None", [] { return Samples{}; }},
+    {"Rising Sweep", [] { return S::Sweep(200, 440, 880); }},
+    {"Falling Sweep", [] { return S::Sweep(200, 880, 440); }},
+    {"Low Double Beep", [] { return S::DoubleBeep(80, 40, 400); }},
+    {"High Double Beep", [] { return S::DoubleBeep(80, 40, 800); }},
+    {"Two Tone Up", [] { return S::TwoTone(95, 25, 523.25, 783.99); }},
+    {"Two Tone Down", [] { return S::TwoTone(95, 25, 783.99, 523.25); }},
+    {"Soft Chime", [] { return S::Chime(380, 880, 1320); }},
+    {"Short Blip", [] { return S::Blip(60, 1000); }},
+    {"Triple Blip", [] { return S::TripleBlip(45, 35, 1200); }},
+    {"Low Thud", [] { return S::Thud(170, 150); }},
+    {"Alert Warble", [] { return S::Warble(3, 60, 700, 900); }},
+    {"Major Triad Up", [] { return S::Melody({523.25, 659.25, 783.99}, 110, 0, 0); }},
+    {"Major Triad Down", [] { return S::Melody({783.99, 659.25, 523.25}, 110, 0, 0); }},
+    {"Minor Triad Up", [] { return S::Melody({523.25, 622.25, 783.99}, 110, 0, 0); }},
+    {"Minor Triad Down", [] { return S::Melody({783.99, 622.25, 523.25}, 110, 0, 0); }},
+    {"Perfect Fifth", [] { return S::Melody({523.25, 783.99}, 140, 10, 0); }},
+    {"Octave Leap", [] { return S::Melody({523.25, 1046.5}, 130, 10, 0); }},
+    {"Fanfare", [] { return S::Melody({523.25, 659.25, 783.99, 1046.5}, 95, 0, 1); }},
+    {"Little Fanfare", [] { return S::Melody({783.99, 783.99, 1046.5}, 90, 25, 1); }},
+    {"Pentatonic Run Up", [] { return S::Melody({523.25, 587.33, 659.25, 783.99, 880}, 70, 0, 2); }},
+    {"Pentatonic Run Down", [] { return S::Melody({880, 783.99, 659.25, 587.33, 523.25}, 70, 0, 2); }},
+    {"Question", [] { return S::Melody({659.25, 880}, 130, 20, 0); }},
+    {"Answer", [] { return S::Melody({880, 659.25}, 130, 20, 0); }},
+    {"Music Box", [] { return S::Melody({1046.5, 1318.51, 783.99, 1046.5}, 95, 15, 3); }},
+    {"Lullaby", [] { return S::Melody({783.99, 659.25, 523.25}, 200, 30, 3); }},
+    {"Waltz", [] { return S::Melody({523.25, 783.99, 783.99}, 105, 20, 0); }},
+    {"Skip Step", [] { return S::Melody({523.25, 659.25, 587.33, 783.99}, 85, 10, 2); }},
+    {"Cascade", [] { return S::Melody({1046.5, 880, 783.99, 659.25, 523.25}, 65, 0, 3); }},
+    {"Staircase", [] { return S::Melody({523.25, 587.33, 659.25, 698.46, 783.99}, 65, 0, 0); }},
+    {"Gentle Ping", [] { return OneOff(420, {{0, 420, 880, 0.55, 7}}); }},
+    {"Bright Ping", [] { return OneOff(340, {{0, 340, 1318.51, 0.5, 9}}); }},
+    {"Soft Pop", [] { return S::Pop(70, 420); }},
+    {"Bubble", [] { return S::Bubble(); }},
+    {"Marimba", [] { return OneOff(300, {{0, 300, 523.25, 0.35, 14}, {0, 300, 1569.75, 0.105, 22.400000000000002}}); }},
+    {"Wood Block", [] { return S::WoodBlock(); }},
+    {"Glass Tap", [] { return OneOff(260, {{0, 260, 1174.66, 0.3, 16}, {0, 260, 4933.572, 0.09, 25.6}}); }},
+    {"Crystal", [] { return S::Bells({1046.5, 1318.51, 1567.98}, 520, 6); }},
+    {"Bell Ding", [] { return S::Bells({880, 1760}, 500, 5); }},
+    {"Doorbell", [] { return S::Melody({659.25, 523.25}, 260, 20, 3); }},
+    {"Elevator Chime", [] { return S::Melody({783.99, 1046.5}, 220, 20, 3); }},
+    {"Submarine Ping", [] { return OneOff(700, {{0, 700, 698.46, 0.45, 4}, {0, 700, 1746.15, 0.135, 6.4}}); }},
+    {"Radar Blip", [] { return S::Blip(45, 1600); }},
+    {"Harp Pluck", [] { return OneOff(380, {{0, 380, 783.99, 0.4, 10}, {0, 380, 1724.7780000000002, 0.12, 16}}); }},
+    {"Kalimba", [] { return OneOff(340, {{0, 340, 659.25, 0.4, 11}, {0, 340, 3296.25, 0.12, 17.6}}); }},
+    {"Celesta", [] { return S::Bells({783.99, 1046.5, 1318.51}, 460, 7); }},
+    {"Gentle Alert", [] { return S::Melody({880, 880}, 110, 45, 0); }},
+    {"Urgent Alert", [] { return S::Melody({880, 880, 880}, 80, 35, 1); }},
+    {"Siren Sweep", [] { return S::Siren(2, 130, 500, 1100); }},
+    {"Warning Trill", [] { return S::Warble(4, 45, 880, 1046.5); }},
+    {"Error Low", [] { return OneOff(380, {{0, 380, 196, 0.7, 8}, {0, 380, 313.6, 0.21, 12.8}}); }},
+    {"Error Double", [] { return S::Melody({196, 174.61}, 170, 25, 4); }},
+    {"Attention Rise", [] { return S::Melody({523.25, 659.25, 783.99, 1046.5}, 60, 0, 1); }},
+    {"Attention Fall", [] { return S::Melody({1046.5, 783.99, 659.25, 523.25}, 60, 0, 1); }},
+    {"Klaxon", [] { return S::Siren(3, 110, 320, 520); }},
+    {"Buzz", [] { return S::Buzz(220, 160); }},
+    {"Tick", [] { return S::Pop(22, 1800); }},
+    {"Tock", [] { return S::Pop(28, 900); }},
+    {"Soft Click", [] { return S::Pop(16, 1200); }},
+    {"Whoosh Up", [] { return S::Whoosh(true); }},
+    {"Whoosh Down", [] { return S::Whoosh(false); }},
+    {"Air Puff", [] { return S::AirPuff(); }},
+    {"Heartbeat", [] { return S::Heartbeat(); }},
+    {"Pulse", [] { return S::Melody({330, 330}, 70, 60, 4); }},
+    {"Drip", [] { return S::Drip(); }},
+    {"Ripple", [] { return S::Melody({880, 1046.5, 1318.51, 1046.5}, 55, 0, 3); }},
+};
+
+// A canvas of partials only, each {start ms, duration ms, frequency, amplitude, decay}.
+Samples OneOff(int lengthMs, std::initializer_list<std::array<double, 5>> partials) {
+    SoundLibrary::Canvas c(lengthMs);
+    for (const auto& p : partials)
+        c.Partial(static_cast<int>(p[0]), static_cast<int>(p[1]), p[2], p[3], p[4]);
+    return c.Build(4, 0.82);
+}
+
+const std::shared_ptr<const Samples>& EmptyPtr() {
+    static const auto empty = std::make_shared<const Samples>();
+    return empty;
+}
+
+struct Cache {
+    std::mutex lock;
+    std::map<std::string, std::shared_ptr<const Samples>, LessIgnoreCase> entries;
+};
+
+Cache& TheCache() {
+    static Cache cache;
+    return cache;
+}
+
+}  // namespace
+
+// ---- catalogue and cache ----
+
+const std::vector<std::string>& SoundLibrary::Names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        for (const Row& row : kCatalogue) v.emplace_back(row.name);
+        return v;
+    }();
+    return names;
+}
+
+bool SoundLibrary::IsKnown(std::string_view name) {
+    for (const Row& row : kCatalogue)
+        if (EqualsIgnoreCase(row.name, name)) return true;
+    return false;
+}
+
+const SoundLibrary::Samples& SoundLibrary::Empty() noexcept { return *EmptyPtr(); }
+
+const SoundLibrary::Samples& SoundLibrary::Get(std::string_view name) {
+    if (name.empty() || EqualsIgnoreCase(name, "none")) return Empty();
+    Cache& cache = TheCache();
+    // Rendering runs under the lock so that two threads asking together compute a cue once.
+    std::lock_guard<std::mutex> guard(cache.lock);
+    if (auto it = cache.entries.find(name); it != cache.entries.end()) return *it->second;
+    std::shared_ptr<const Samples> samples = EmptyPtr();
+    for (const Row& row : kCatalogue) {
+        if (!EqualsIgnoreCase(row.name, name)) continue;
+        Samples rendered = row.render();
+        if (!rendered.empty()) samples = std::make_shared<const Samples>(std::move(rendered));
+        break;
+    }
+    // Unknown names are cached too, as the empty array, so asking again is a lookup.
+    auto it = cache.entries.emplace(std::string(name), std::move(samples)).first;
+    return *it->second;
+}
+
+void SoundLibrary::Preload() {
+    for (const std::string& name : Names()) (void)Get(name);
+}
+
+bool SoundLibrary::IsCached(std::string_view name) {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    return cache.entries.find(name) != cache.entries.end();
+}
+
+std::size_t SoundLibrary::CachedCount() {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    return cache.entries.size();
+}
+
+// ---- direct primitives ----
+
+double SoundLibrary::Fade(int i, int n, int k) noexcept {
+    if (k <= 0 || n <= 0) return 1.0;
+    if (i < k) return static_cast<double>(i) / k;
+    if (i <= n - k) return 1.0;
+    return static_cast<double>(n - i) / k;
+}
+
+SoundLibrary::Samples SoundLibrary::Sweep(int ms, double f0, double f1) {
+    const int n = Len(ms);
+    Samples out(static_cast<std::size_t>(n));
+    double phase = 0.0;
+    for (int j = 0; j < n; ++j) {
+        phase += (static_cast<double>(j) / n * (f1 - f0) + f0) * kTwoPi / kRate;
+        out[static_cast<std::size_t>(j)] = ToSample(Sin(phase) * Fade(j, n, 400) * 32767);
+    }
+    return out;
+}
+
+SoundLibrary::Samples SoundLibrary::DoubleBeep(int toneMs, int gapMs, double f) {
+    return TwoTone(toneMs, gapMs, f, f, 400, 1.0);
+}
+
+SoundLibrary::Samples SoundLibrary::TwoTone(int toneMs, int gapMs, double fa, double fb) {
+    return TwoTone(toneMs, gapMs, fa, fb, 500, 0.85);
+}

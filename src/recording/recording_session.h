@@ -1,0 +1,95 @@
+#pragma once
+// The small state object that the threads of one recording share. Portable.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/platform.h"
+
+namespace twr {
+
+// The outcome of a recording.
+enum class FinalizationStatus : int32_t {
+    Recording = 0,           // the writer thread has not finished finalizing
+    Success = 1,             // the file (if any) was closed and verified, or no file was open
+    ClosedWithWarnings = 2,  // the file was closed but failed verification
+    FinalizationFailed = 3,  // finalization raised a failure
+};
+
+// A monotonic stopwatch started at construction. Copies share the origin, so a reader holding a
+// copy reads the same session time as the writer.
+class Stopwatch {
+public:
+    Stopwatch() noexcept : start_(std::chrono::steady_clock::now()) {}
+    // Elapsed seconds, counted in ticks of 100 ns.
+    [[nodiscard]] double ElapsedSeconds() const noexcept {
+        using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+        auto ticks = std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now() - start_).count();
+        return static_cast<double>(ticks) / 10000000.0;
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// A manual-reset event: once set it stays set; every waiter wakes.
+class ManualResetEvent {
+public:
+    void Set() {
+        {
+            std::lock_guard lock(mutex_);
+            set_.store(true, std::memory_order_release);
+        }
+        cv_.notify_all();
+    }
+    [[nodiscard]] bool IsSet() const noexcept { return set_.load(std::memory_order_acquire); }
+    // True when the event is (or becomes) set within the time-out.
+    bool Wait(int timeoutMs) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                            [this] { return set_.load(std::memory_order_acquire); });
+    }
+
+private:
+    std::atomic<bool> set_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+};
+
+// Shared by the Recorder, its readers and its writer through std::shared_ptr, so that a thread
+// that outlives its Recorder still touches live state.
+class RecordingSession {
+public:
+    RecordingSession() : StartTime(platform::Now()) {}
+    RecordingSession(const RecordingSession&) = delete;
+    RecordingSession& operator=(const RecordingSession&) = delete;
+
+    // Start time as "yyyyMMdd_HHmmss"; set by Recorder::Start before any thread starts.
+    std::string Id;
+    // Set by Recorder::Stop; every loop of every thread of the recording ends when it is set.
+    ManualResetEvent StopEvent;
+    // The last failure of the writer thread or of finalization. Written by the writer thread
+    // only; read by others after that thread has ended.
+    std::optional<std::string> Error;
+    // Started at construction; Time() is the session time.
+    Stopwatch Clock;
+    // Blocks a reader could not queue.
+    std::atomic<int32_t> DroppedBlocks{0};
+    // Blocks of silence the writer put in place of a missing block.
+    std::atomic<int32_t> SilenceBlocks{0};
+    // Splits performed; written only by the writer thread.
+    std::atomic<int32_t> SplitCount{0};
+    // Recording from construction until finalization sets it.
+    std::atomic<FinalizationStatus> Status{FinalizationStatus::Recording};
+    // Local date and time at construction; the journal's "start_time".
+    const platform::LocalTime StartTime;
+
+    // Seconds since construction.
+    [[nodiscard]] double Time() const noexcept { return Clock.ElapsedSeconds(); }
+};
+
+}  // namespace twr

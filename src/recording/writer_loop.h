@@ -1,0 +1,177 @@
+#pragma once
+// The state one recording's "Writer" thread shares with its Recorder, and the loop that runs on
+// that thread. Everything the loop depends on that is not plain logic - the inputs, the session
+// clock, creating files, the local time, the file system - comes in through the small interfaces
+// below, so the loop is tested natively with scripted inputs and a clock that never sleeps.
+// Portable.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/platform.h"
+#include "recording/recording_session.h"
+
+namespace twr {
+
+class Rf64Writer;
+
+// The writer's view of one input. The real one wraps an InputReader (recorder.cpp); tests script one.
+class WriterInput {
+public:
+    virtual ~WriterInput() = default;
+    [[nodiscard]] virtual int Number() const noexcept = 0;
+    [[nodiscard]] virtual bool Settled() const noexcept = 0;
+    [[nodiscard]] virtual bool Failed() const noexcept = 0;
+    [[nodiscard]] virtual std::string Error() const = 0;
+    [[nodiscard]] virtual bool ThreadAlive() const noexcept = 0;
+    [[nodiscard]] virtual size_t QueuedCount() const = 0;
+    // Takes the oldest block, waiting at most timeoutMs; nullptr when none came. The samples stay
+    // valid until ReleaseTaken, and the writer holds at most one block per input at a time.
+    [[nodiscard]] virtual const float* Take(int timeoutMs, double& time, int& count) = 0;
+    virtual void ReleaseTaken() noexcept = 0;
+    virtual void ClearRunning() noexcept = 0;
+    // True when the input's thread has ended within the time-out (or never started).
+    virtual bool WaitEnded(int timeoutMs) = 0;
+    // Discards every queued block without waiting; failures are ignored.
+    virtual void Drain() noexcept = 0;
+};
+
+// Session time and the stop signal as the writer sees them.
+class WriterClock {
+public:
+    virtual ~WriterClock() = default;
+    [[nodiscard]] virtual double Now() = 0;
+    [[nodiscard]] virtual bool StopSet() = 0;
+    // Sleeps up to ms, returning early when the stop signal is set; true when it is set.
+    virtual bool WaitStop(int ms) = 0;
+};
+
+// Settings the writer reads once when its thread starts.
+struct WriterSettings {
+    std::string In1Route = "Both Channels";
+    std::string In2Route = "Both Channels";
+    float In1Gain = 1.0f;
+    float In2Gain = 0.5f;
+    bool ContinueOnMicDisconnect = false;
+};
+
+struct RecorderCallbacks {
+    std::function<void(const std::string&)> OnError;
+    std::function<void()> OnSplit;
+    // Input number; true when recording goes on with the other input.
+    std::function<void(int, bool)> OnMicDisconnected;
+    // Input number; true when it stalled, false when it recovered.
+    std::function<void(int, bool)> OnMicStall;
+};
+
+// What the writer needs from the world besides its inputs and clock.
+struct RecorderServices {
+    std::function<WriterSettings()> ReadSettings;
+    // The save folder as configured now (read at each split for the drive check).
+    std::function<std::string()> SaveFolder;
+    // The local time now as "yyyyMMdd_HHmmss".
+    std::function<std::string()> TimestampNow;
+    std::function<platform::LocalTime()> LocalNow;
+    // Creates a new file (never over an existing one).
+    std::function<std::unique_ptr<Rf64Writer>(const std::filesystem::path&, int sampleRate, int channels, int bits)>
+        CreateFile;
+    std::function<bool(const std::filesystem::path&, int channels, int sampleRate)> Verify;
+    // Whether a file or folder of that path exists.
+    std::function<bool(const std::filesystem::path&)> Exists;
+
+    // The real ones: Rf64Writer, WavFile::Verify, the platform's clock and file system;
+    // the settings and save folder are left to the owner.
+    [[nodiscard]] static RecorderServices Platform();
+};
+
+// Routes one input's interleaved stereo frames into the file's layout with a gain. Any channel
+// count other than 1 is laid out as stereo. Routes compare exactly; nothing is clamped here.
+void ApplyRouting(const float* source, int frames, std::string_view route, int channels, float* destination,
+                  float gain) noexcept;
+// destination[i] = clamp(destination[i] + other[i], -1, 1).
+void MixInto(float* destination, const float* other, size_t count) noexcept;
+
+// The file-name rule. The base name is prefix + "_" + stamp, or the stamp alone without a prefix.
+[[nodiscard]] std::string RecordingBaseName(std::string_view prefix, std::string_view stamp);
+// "_part" and the part number with at least four digits.
+[[nodiscard]] std::string PartSuffix(int partNumber);
+// folder/base+suffix+".wav", or while that exists folder/base_N+suffix+".wav" for N = 1, 2, ...
+// Counters below firstCounter are not tried (0 starts with the name without a counter).
+[[nodiscard]] std::filesystem::path ChooseRecordingPath(const std::filesystem::path& folder, std::string_view base,
+                                                        std::string_view suffix,
+                                                        const std::function<bool(const std::filesystem::path&)>& exists,
+                                                        int firstCounter = 0, int* usedCounter = nullptr);
+
+// Drive roots of save folders, shared by the recorder and the drive watchers.
+// The root of a path: "D:\" for "D:\Recordings", "\\server\share" for a UNC path; nullopt for an
+// empty or malformed path or one without a root.
+[[nodiscard]] std::optional<std::string> DriveRootOf(std::string_view path) noexcept;
+// True for an empty root and for C: (either case, trailing separators ignored); false for every
+// other drive and every UNC root.
+[[nodiscard]] bool IsSystemDrive(std::string_view root) noexcept;
+
+// The shared state of one recording. Created by Recorder::Start, owned jointly by the Recorder and
+// its writer thread, so the thread can outlive a Recorder its owner gave up on.
+class RecorderState {
+public:
+    static constexpr double kStallSeconds = 2.0;
+    static constexpr double kFlushSeconds = 2.0;
+    static constexpr double kLagSeconds = 0.5;
+    static constexpr int kStartupWaitMs = 10000;
+    static constexpr int kIdleSleepMs = 10;
+    static constexpr int kReaderJoinMs = 3000;
+
+    // Fixed before the writer thread starts.
+    std::shared_ptr<RecordingSession> Session;
+    std::shared_ptr<WriterInput> Input1;
+    std::shared_ptr<WriterInput> Input2;  // null for one input
+    std::shared_ptr<WriterClock> Clock;
+    RecorderCallbacks Callbacks;
+    RecorderServices Services;
+    std::string Prefix;
+    std::filesystem::path OutputFolder;
+    std::filesystem::path JournalPath;
+    int AutoSplitSecs = 0;
+    int SampleRate = 48000;
+    int Channels = 2;
+    int BitsPerSample = 24;
+    int BufferFrames = 2048;
+
+    // Shared with the owner.
+    std::atomic<int64_t> FramesCommitted{0};
+    std::atomic<int32_t> PartNumber{1};
+    std::atomic<uint8_t> Paused{0};
+    std::atomic<uint8_t> SplitRequested{0};
+    // Set before the thread starts, cleared as its very last act.
+    std::atomic<bool> WriterAlive{false};
+
+    [[nodiscard]] std::filesystem::path CurrentFile() const;
+    void PublishCurrentFile(std::filesystem::path path);
+
+    // The writer thread's body: start-up wait, steps, splits, and Finalize last. Never throws.
+    void RunWriter() noexcept;
+
+    // Writes the journal (cleanClose false) or deletes it (true). Never fails loudly.
+    void WriteJournal(bool cleanClose) noexcept;
+
+    // The writer thread's last act: closes and verifies the file, sets the status, handles the
+    // journal, and drains the readers. splitCloseError names a split whose file failed to close.
+    void Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError) noexcept;
+
+private:
+    void WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError);
+    // Creates the file of partNumber with the time stamp, taking the next clash counter while the
+    // name is taken; publishes it as CurrentFile.
+    std::unique_ptr<Rf64Writer> CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix);
+    void Report(const std::function<void(const std::string&)>& cb, const std::string& text);
+
+    std::atomic<std::shared_ptr<const std::filesystem::path>> currentFile_{
+        std::make_shared<const std::filesystem::path>()};
+};
+
+}  // namespace twr

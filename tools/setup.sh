@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a fresh Debian 12 machine (as root).
+set -euo pipefail
+pkgs=(cmake ninja-build g++ clang lld g++-mingw-w64-x86-64-posix mingw-w64-tools libgtest-dev libbenchmark-dev
+      wine wine64 xvfb xauth pulseaudio pulseaudio-utils python3 python3-numpy
+      sox libsndfile1-dev sndfile-programs ffmpeg)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
