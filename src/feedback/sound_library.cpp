@@ -1,7 +1,9 @@
 #include "feedback/sound_library.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -252,9 +254,267 @@ SoundLibrary::Samples SoundLibrary::Sweep(int ms, double f0, double f1) {
 }
 
 SoundLibrary::Samples SoundLibrary::DoubleBeep(int toneMs, int gapMs, double f) {
-    return TwoTone(toneMs, gapMs, f, f, 400, 1.0);
+    const int n = Len(toneMs);
+    const int g = Len(gapMs);
+    Samples out(2 * static_cast<std::size_t>(n) + static_cast<std::size_t>(g));
+    auto level = [n](int j, double t, double w) { return Sin(w * t) * Fade(j, n, 400) * 32767; };
+    Tone(out, 0, n, f, level);
+    Tone(out, static_cast<std::size_t>(n) + static_cast<std::size_t>(g), n, f, level);
+    return out;
 }
 
 SoundLibrary::Samples SoundLibrary::TwoTone(int toneMs, int gapMs, double fa, double fb) {
-    return TwoTone(toneMs, gapMs, fa, fb, 500, 0.85);
+    const int n = Len(toneMs);
+    const int g = Len(gapMs);
+    Samples out(2 * static_cast<std::size_t>(n) + static_cast<std::size_t>(g));
+    auto level = [n](int j, double t, double w) { return Sin(w * t) * Fade(j, n, 500) * 0.85 * 32767; };
+    Tone(out, 0, n, fa, level);
+    Tone(out, static_cast<std::size_t>(n) + static_cast<std::size_t>(g), n, fb, level);
+    return out;
 }
+
+SoundLibrary::Samples SoundLibrary::Chime(int ms, double f1, double f2) {
+    const int n = Len(ms);
+    Samples out(static_cast<std::size_t>(n));
+    const double w1 = f1 * kTwoPi;
+    const double w2 = f2 * kTwoPi;
+    for (int j = 0; j < n; ++j) {
+        const double t = j / kRate;
+        double v = (Sin(w1 * t) * 0.65 + Sin(w2 * t) * 0.35) * Exp(-t * 9);
+        if (j < 200) v = v * (j / 200.0);
+        out[static_cast<std::size_t>(j)] = ToSample(v * 0.9 * 32767);
+    }
+    return out;
+}
+
+SoundLibrary::Samples SoundLibrary::Blip(int ms, double f) {
+    const int n = Len(ms);
+    Samples out(static_cast<std::size_t>(n));
+    Tone(out, 0, n, f, [n](int j, double t, double w) { return Sin(w * t) * Fade(j, n, 300) * 0.8 * 32767; });
+    return out;
+}
+
+SoundLibrary::Samples SoundLibrary::TripleBlip(int blipMs, int gapMs, double f) {
+    const std::size_t n = static_cast<std::size_t>(Len(blipMs));
+    const std::size_t g = static_cast<std::size_t>(Len(gapMs));
+    Samples out(3 * n + 2 * g);
+    const int tone = static_cast<int>(n);
+    auto level = [tone](int j, double t, double w) { return Sin(w * t) * Fade(j, tone, 250) * 0.8 * 32767; };
+    for (std::size_t b = 0; b < 3; ++b) Tone(out, b * (n + g), tone, f, level);
+    return out;
+}
+
+SoundLibrary::Samples SoundLibrary::Thud(int ms, double f) {
+    const int n = Len(ms);
+    Samples out(static_cast<std::size_t>(n));
+    Tone(out, 0, n, f, [](int j, double t, double w) {
+        double v = Sin(w * t) * Exp(-t * 16);
+        if (j < 150) v = v * (j / 150.0);
+        return v * 0.95 * 32767;
+    });
+    return out;
+}
+
+SoundLibrary::Samples SoundLibrary::Warble(int cycles, int toneMs, double fa, double fb) {
+    const std::size_t n = static_cast<std::size_t>(Len(toneMs));
+    const std::size_t c = static_cast<std::size_t>(std::max(0, cycles));
+    Samples out(2 * c * n);
+    const int tone = static_cast<int>(n);
+    auto level = [tone](int j, double t, double w) { return Sin(w * t) * Fade(j, tone, 200) * 0.8 * 32767; };
+    for (std::size_t i = 0; i < c; ++i) {
+        Tone(out, 2 * i * n, tone, fa, level);
+        Tone(out, 2 * i * n + n, tone, fb, level);
+    }
+    return out;
+}
+
+// ---- canvas ----
+
+int SoundLibrary::Canvas::Ms(int ms) noexcept {
+    const double samples = ms / 1000.0 * 44100.0;
+    // Beyond the range of int no cue could be held in memory anyway; saturate rather than
+    // leave the conversion undefined.
+    if (samples >= 2147483647.0) return INT_MAX;
+    if (samples <= -2147483648.0) return INT_MIN;
+    return static_cast<int>(samples);
+}
+
+SoundLibrary::Canvas::Canvas(int lengthMs) : buffer_(static_cast<std::size_t>(std::max(1, Ms(lengthMs))), 0.0) {}
+
+void SoundLibrary::Canvas::Add(long long index, double value) noexcept {
+    // Layers are clipped to the canvas; their phase and noise still advance over the clipped part.
+    if (index < 0 || static_cast<std::size_t>(index) >= buffer_.size()) return;
+    double& slot = buffer_[static_cast<std::size_t>(index)];
+    slot = slot + value;
+}
+
+void SoundLibrary::Canvas::Partial(int startMs, int durMs, double f, double amp, double decay) {
+    const int s = Ms(startMs);
+    const int n = Ms(durMs);
+    const int r = Ramp(n, 8, 3);
+    const double w = f * kTwoPi;
+    for (int i = 0; i < n; ++i) {
+        const double t = i / kRate;
+        const double e = Envelope(Exp(-t * decay), i, n, r);
+        Add(static_cast<long long>(s) + i, Sin(w * t) * amp * e);
+    }
+}
+
+void SoundLibrary::Canvas::Sweep(int startMs, int durMs, double f0, double f1, double amp, double decay) {
+    const int s = Ms(startMs);
+    const int n = Ms(durMs);
+    const int r = Ramp(n, 8, 4);
+    double phase = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double t = i / kRate;
+        phase += (static_cast<double>(i) / n * (f1 - f0) + f0) * kTwoPi / kRate;
+        const double e = Envelope(decay <= 0 ? 1.0 : Exp(-t * decay), i, n, r);
+        Add(static_cast<long long>(s) + i, Sin(phase) * amp * e);
+    }
+}
+
+void SoundLibrary::Canvas::Noise(int startMs, int durMs, double amp, double decay, double smooth) {
+    const int s = Ms(startMs);
+    const int n = Ms(durMs);
+    const int r = Ramp(n, 6, 5);
+    double y = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double t = i / kRate;
+        noiseState_ = noiseState_ * 1664525u + 1013904223u;
+        const double white = static_cast<double>((noiseState_ >> 8) & 0xFFFFu) * (1.0 / 32768) - 1;
+        y = (white - y) * smooth + y;
+        const double e = Envelope(Exp(-t * decay), i, n, r);
+        Add(static_cast<long long>(s) + i, y * amp * e);
+    }
+}
+
+SoundLibrary::Samples SoundLibrary::Canvas::Build(int fadeMs, double level) const {
+    double m = 0.0;
+    for (double v : buffer_) m = std::max(m, std::abs(v));
+    if (m <= 0) return {};
+    const double scale = level / m;
+    const int length = static_cast<int>(buffer_.size());
+    const int k = std::max(1, Ms(fadeMs));
+    Samples out(buffer_.size());
+    for (int j = 0; j < length; ++j) {
+        double x = buffer_[static_cast<std::size_t>(j)] * scale * Fade(j, length, k);
+        x = std::clamp(x, -1.0, 1.0);
+        out[static_cast<std::size_t>(j)] = ToSample(x * 32767);
+    }
+    return out;
+}
+
+// ---- canvas earcons ----
+
+SoundLibrary::Voice SoundLibrary::VoiceSpec(int voice) {
+    switch (voice) {
+        case 0: return {{1, 2}, {1, 0.08}, 4.5, 90};
+        case 1: return {{1, 2, 3}, {1, 0.35, 0.12}, 5, 90};
+        case 2: return {{1, 2, 3}, {1, 0.25, 0.08}, 12, 140};
+        case 3: return {{1, 2.76, 5.4}, {1, 0.3, 0.12}, 6, 260};
+        default: return {{0.5, 1}, {0.5, 1}, 9, 90};
+    }
+}
+
+SoundLibrary::Samples SoundLibrary::Melody(const std::vector<double>& freqs, int noteMs, int gapMs, int voice) {
+    const Voice v = VoiceSpec(voice);
+    const long long step = static_cast<long long>(noteMs) + gapMs;
+    const int length = static_cast<int>(std::min<long long>(static_cast<long long>(freqs.size()) * step + v.tailMs, 1000));
+    Canvas c(length);
+    for (std::size_t i = 0; i < freqs.size(); ++i) {
+        const long long start = static_cast<long long>(i) * step;
+        const long long dur = std::min<long long>(static_cast<long long>(noteMs) + v.tailMs, length - start);
+        if (dur <= 0) break;
+        for (std::size_t h = 0; h < v.ratios.size(); ++h)
+            c.Partial(static_cast<int>(start), static_cast<int>(dur), freqs[i] * v.ratios[h], v.amplitudes[h],
+                      v.decay);
+    }
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Bells(const std::vector<double>& freqs, int totalMs, double decay) {
+    Canvas c(totalMs);
+    for (std::size_t i = 0; i < freqs.size(); ++i) {
+        const int start = 12 * static_cast<int>(i);
+        const int dur = totalMs - 12 * static_cast<int>(i);
+        const double f = freqs[i];
+        c.Partial(start, dur, f, 1 - static_cast<int>(i) * 0.2, decay);
+        c.Partial(start, dur, f * 2.76, 0.18, decay * 1.5);
+    }
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Pop(int ms, double f) {
+    Canvas c(ms);
+    c.Partial(0, ms, f, 1, 40);
+    c.Partial(0, ms, f + f, 0.3, 60);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Bubble() {
+    Canvas c(150);
+    c.Sweep(0, 140, 350, 900, 1, 14);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::WoodBlock() {
+    Canvas c(120);
+    c.Partial(0, 110, 1200, 1, 45);
+    c.Partial(0, 60, 2400, 0.35, 70);
+    c.Noise(0, 25, 0.5, 90, 0.55);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Siren(int cycles, int halfMs, double lo, double hi) {
+    Canvas c(static_cast<int>(std::min<long long>(static_cast<long long>(cycles) * halfMs * 2, 1000)));
+    for (int i = 0; i < cycles; ++i) {
+        const long long up = 2LL * i * halfMs;
+        // Cycles that would start beyond the one-second canvas add nothing.
+        if (up >= 1000) break;
+        c.Sweep(static_cast<int>(up), halfMs, lo, hi, 0.9, 0);
+        c.Sweep(static_cast<int>(up + halfMs), halfMs, hi, lo, 0.9, 0);
+    }
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Buzz(int ms, double f) {
+    Canvas c(ms);
+    for (int k = 1; k <= 6; ++k) c.Partial(0, ms, f * k, 1.0 / k, 2);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Whoosh(bool up) {
+    Canvas c(320);
+    if (up) {
+        c.Noise(0, 300, 1, 1.5, 0.1);
+        c.Sweep(0, 300, 220, 900, 0.25, 2.5);
+    } else {
+        c.Noise(0, 300, 1, 4.5, 0.35);
+        c.Sweep(0, 300, 900, 220, 0.25, 2.5);
+    }
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::AirPuff() {
+    Canvas c(140);
+    c.Noise(0, 130, 1, 22, 0.25);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Heartbeat() {
+    Canvas c(560);
+    c.Partial(0, 170, 62, 1, 13);
+    c.Partial(0, 90, 124, 0.25, 20);
+    c.Partial(230, 200, 55, 0.8, 12);
+    c.Partial(230, 90, 110, 0.2, 20);
+    return c.Build(4, 0.82);
+}
+
+SoundLibrary::Samples SoundLibrary::Drip() {
+    Canvas c(200);
+    c.Sweep(0, 90, 1500, 700, 1, 22);
+    c.Partial(70, 120, 700, 0.5, 16);
+    return c.Build(4, 0.82);
+}
+
+}  // namespace twr

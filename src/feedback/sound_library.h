@@ -85,7 +85,7 @@ public:
         [[nodiscard]] std::uint32_t NoiseState() const noexcept { return noiseState_; }
 
     private:
-        void Add(int index, double value) noexcept;
+        void Add(long long index, double value) noexcept;
 
         std::vector<double> buffer_;
         std::uint32_t noiseState_ = 0x13579BDFu;

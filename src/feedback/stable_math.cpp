@@ -1,3 +1,10 @@
+// These two functions carry most of the cost of rendering the earcons; debug builds would make the
+// first cue noticeably late without optimisation here. Optimisation keeps IEEE results exact:
+// contraction stays off and nothing is reassociated.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O2")
+#endif
+
 #include "feedback/stable_math.h"
 
 #include <cmath>
@@ -110,6 +117,61 @@ DD CosSeries(DD r) noexcept {
     return s;
 }
 
+// Coefficients of the series as double-doubles: sin (-1)^n/(2n+1)!, cos (-1)^n/(2n)!, exp 1/n!.
+struct Coefficients {
+    DD sin[kTrigTerms + 1];
+    DD cos[kTrigTerms + 1];
+    DD exp[kExpTerms + 1];
+};
+
+const Coefficients& Coeff() {
+    static const Coefficients c = [] {
+        Coefficients t{};
+        DD f{1.0, 0.0};  // 1/m! as m runs up
+        t.exp[0] = f;
+        for (int m = 1; m <= 2 * kTrigTerms + 1 || m <= kExpTerms; ++m) {
+            f = DivByDouble(f, m);
+            if (m <= kExpTerms) t.exp[m] = f;
+            const DD signedF = ((m / 2) % 2 == 0) ? f : Neg(f);
+            if (m % 2 == 1 && m / 2 <= kTrigTerms) t.sin[m / 2] = signedF;
+            if (m % 2 == 0 && m / 2 <= kTrigTerms) t.cos[m / 2] = signedF;
+        }
+        t.cos[0] = {1.0, 0.0};
+        return t;
+    }();
+    return c;
+}
+
+DD MulAdd(DD a, DD x, DD c) noexcept { return Add(Mul(a, x), c); }
+
+// The quick evaluation: the small tail of the series in plain doubles, the leading terms in
+// double-double. The tail starts where its terms fall below 2^-18 of the sum (z^4/8! for the
+// trigonometric series in r^2, r^7/7! for the exponential), so the relative error stays below
+// 2^-66; the rounding test below then decides almost every value, and the full double-double
+// series runs about once in ten thousand calls.
+constexpr int kTrigExactTerms = 4;
+constexpr int kExpExactTerms = 7;
+constexpr double kQuickError = 0x1p-66;
+
+// sum of c[n] z^n for n up to last; the terms from exactTerms on in doubles.
+DD QuickPoly(const DD* c, int last, int exactTerms, DD z) noexcept {
+    double tail = c[last].hi;
+    for (int n = last - 1; n >= exactTerms; --n) tail = tail * z.hi + c[n].hi;
+    DD s{tail, 0.0};
+    for (int n = exactTerms - 1; n >= 0; --n) s = MulAdd(s, z, c[n]);
+    return s;
+}
+
+// The double nearest to v when the error bound cannot move it to another double.
+bool RoundsSurely(DD v, double& out) noexcept {
+    const double e = std::fabs(v.hi) * kQuickError;
+    const double up = v.hi + (v.lo + e);
+    const double down = v.hi + (v.lo - e);
+    if (up != down) return false;
+    out = up;
+    return true;
+}
+
 }  // namespace
 
 double Sin(double x) noexcept {
@@ -120,8 +182,15 @@ double Sin(double x) noexcept {
     // The quadrant of x, 0 to 3, from k modulo 4 (k is integral and far below 2^53 in use).
     double q = std::fmod(k, 4.0);
     if (q < 0) q += 4.0;
-    DD v;
-    switch (static_cast<int>(q)) {
+    const int quadrant = static_cast<int>(q);
+    const Coefficients& c = Coeff();
+    const DD r2 = Mul(r, r);
+    DD v = (quadrant % 2 == 0) ? Mul(r, QuickPoly(c.sin, kTrigTerms, kTrigExactTerms, r2))
+                                    : QuickPoly(c.cos, kTrigTerms, kTrigExactTerms, r2);
+    if (quadrant >= 2) v = Neg(v);
+    double quick;
+    if (RoundsSurely(v, quick)) return quick;
+    switch (quadrant) {
         case 0: v = SinSeries(r); break;
         case 1: v = CosSeries(r); break;
         case 2: v = Neg(SinSeries(r)); break;
@@ -136,6 +205,8 @@ double Exp(double x) noexcept {
     if (x < -745.2) return 0.0;
     const double k = std::floor(x * kInvLn2 + 0.5);
     const DD r = Reduce(x, k, kLn2);
+    double quick;
+    if (RoundsSurely(QuickPoly(Coeff().exp, kExpTerms, kExpExactTerms, r), quick)) return std::ldexp(quick, static_cast<int>(k));
     DD s{1.0, 0.0};
     for (int n = kExpTerms; n >= 1; --n) s = Add(DD{1.0, 0.0}, DivByDouble(Mul(r, s), static_cast<double>(n)));
     return std::ldexp(s.hi + s.lo, static_cast<int>(k));

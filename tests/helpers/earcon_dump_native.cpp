@@ -1,0 +1,4 @@
+// Prints every earcon's sample count and digest from the native build (see earcon_digest.h).
+#include "earcon_digest.h"
+
+int main() { return twr::earcon_digest::Print(); }
