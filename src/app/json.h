@@ -38,7 +38,10 @@ public:
     JsonValue(T value) noexcept : value_(static_cast<double>(value)) {}
     JsonValue(std::string value) : value_(std::move(value)) {}
     JsonValue(std::string_view value) : value_(std::string(value)) {}
-    JsonValue(const char* value) : value_(std::string(value)) {}
+    // A null pointer makes a null value.
+    JsonValue(const char* value) {
+        if (value) value_ = std::string(value);
+    }
     // A null pointer makes a null value.
     JsonValue(std::shared_ptr<JsonObject> object);
     JsonValue(JsonObject object);
