@@ -51,13 +51,19 @@ void Convert16(const float* in, size_t count, uint8_t* out) noexcept {
 }
 
 void Convert24(const float* in, size_t count, uint8_t* out) noexcept {
-    for (size_t i = 0; i < count; ++i) {
+    if (count == 0) return;
+    // Each sample is stored as 4 bytes whose top byte the next sample overwrites: one store
+    // instead of three. The last sample is stored byte by byte so nothing lands past the block.
+    for (size_t i = 0; i + 1 < count; ++i) {
         float v = Clamp(in[i]) * 8388607.0f;
-        uint32_t s = static_cast<uint32_t>(RoundToInt(v));
-        out[3 * i] = static_cast<uint8_t>(s);
-        out[3 * i + 1] = static_cast<uint8_t>(s >> 8);
-        out[3 * i + 2] = static_cast<uint8_t>(s >> 16);
+        int32_t s = RoundToInt(v);
+        std::memcpy(out + 3 * i, &s, 4);
     }
+    const uint32_t last = static_cast<uint32_t>(RoundToInt(Clamp(in[count - 1]) * 8388607.0f));
+    uint8_t* p = out + 3 * (count - 1);
+    p[0] = static_cast<uint8_t>(last);
+    p[1] = static_cast<uint8_t>(last >> 8);
+    p[2] = static_cast<uint8_t>(last >> 16);
 }
 
 void Convert32(const float* in, size_t count, uint8_t* out) noexcept {

@@ -1,0 +1,249 @@
+#include "recording/input_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/errors.h"
+#include "app/log.h"
+#include "app/platform.h"
+
+namespace twr {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// What the test watches of a stream that lives on the reader thread.
+struct StreamProbe {
+    std::atomic<bool> deliver{true};  // false: every read yields nothing
+    std::atomic<int> disposed{0};
+    std::atomic<int> waits{0};
+    std::atomic<int> lastWaitMs{-1};
+    std::atomic<int> next{0};         // running sample index
+    bool eventDriven = false;
+};
+
+class FakeStream : public AudioStream {
+public:
+    explicit FakeStream(std::shared_ptr<StreamProbe> p) : p_(std::move(p)) {}
+    int Read(std::span<float> buffer, int offset, int count) override {
+        if (!p_->deliver) return 0;
+        for (int i = 0; i < count; ++i) buffer[static_cast<size_t>(offset + i)] = static_cast<float>(p_->next++);
+        return count;
+    }
+    bool WaitForData(int timeoutMs) override {
+        p_->waits++;
+        p_->lastWaitMs = timeoutMs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+    bool EventDriven() const noexcept override { return p_->eventDriven; }
+    void Dispose() noexcept override { p_->disposed++; }
+
+private:
+    std::shared_ptr<StreamProbe> p_;
+};
+
+class FakeBackend : public CaptureBackend {
+public:
+    explicit FakeBackend(std::shared_ptr<StreamProbe> p, bool failOpen = false) : p_(std::move(p)), failOpen_(failOpen) {}
+    std::shared_ptr<void> EnterThread() override {
+        entered++;
+        return std::shared_ptr<void>(nullptr, [this](void*) { left++; });
+    }
+    std::unique_ptr<AudioStream> Open(const std::string& id, bool, int, int channels) override {
+        EXPECT_EQ(channels, 2);
+        if (failOpen_) throw ComError("Device not found: " + id, 0x80070490);
+        return std::make_unique<FakeStream>(p_);
+    }
+    std::atomic<int> entered{0};
+    std::atomic<int> left{0};
+
+private:
+    std::shared_ptr<StreamProbe> p_;
+    bool failOpen_;
+};
+
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class InputReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("twr_reader_test_" + std::to_string(platform::ProcessId()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        Log::SetPathForTesting(dir_ / "twr_diagnostic.log");
+    }
+    void TearDown() override {
+        Log::SetPathForTesting({});
+        fs::remove_all(dir_);
+    }
+    std::string LogText() {
+        std::ifstream f(dir_ / "twr_diagnostic.log", std::ios::binary);
+        return {std::istreambuf_iterator<char>(f), {}};
+    }
+    std::shared_ptr<InputReader> Make(std::shared_ptr<CaptureBackend> backend, int frames = 64, int queueWaitMs = 20) {
+        return std::make_shared<InputReader>(1, "{mic}", false, 48000, frames, session_, session_->Clock,
+                                             std::move(backend), queueWaitMs);
+    }
+    static void Drain(InputReader& r) {
+        Block b;
+        while (r.Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
+    }
+
+    fs::path dir_;
+    std::shared_ptr<RecordingSession> session_ = std::make_shared<RecordingSession>();
+    std::shared_ptr<StreamProbe> probe_ = std::make_shared<StreamProbe>();
+};
+
+TEST_F(InputReaderTest, FirstBlockIsDiscardedAndLaterOnesArriveInOrder) {
+    auto reader = Make(std::make_shared<FakeBackend>(probe_), 64, 1000);
+    reader->Start();
+    Block first, second;
+    ASSERT_TRUE(reader->Queue().TryTake(first, 5000));
+    ASSERT_TRUE(reader->Queue().TryTake(second, 5000));
+    reader->ClearRunning();
+    EXPECT_TRUE(reader->Join(5000));
+
+    EXPECT_EQ(first.Count, 128);
+    EXPECT_GE(first.Samples.size(), 128u);
+    EXPECT_EQ(first.Samples[0], 128.0f);  // samples 0..127 were the discarded first buffer
+    EXPECT_EQ(first.Samples[127], 255.0f);
+    EXPECT_EQ(second.Samples[0], 256.0f);
+    EXPECT_LE(first.Time, second.Time);
+    EXPECT_GE(first.Time, 0.0);
+    ArrayPool::Shared().Return(first.Samples);
+    ArrayPool::Shared().Return(second.Samples);
+    Drain(*reader);
+}
+
+TEST_F(InputReaderTest, FullQueueHoldsTheBoundAndCountsEveryDrop) {
+    auto backend = std::make_shared<FakeBackend>(probe_);
+    auto reader = Make(backend, 16, 5);
+    reader->Start();
+    ASSERT_TRUE(WaitUntil([&] { return session_->DroppedBlocks.load() >= 3; }));
+    reader->ClearRunning();
+    ASSERT_TRUE(reader->Join(5000));
+    EXPECT_EQ(reader->Queue().Count(), InputReader::kQueueBound);
+    EXPECT_TRUE(reader->Queue().IsAddingCompleted());
+    // Every completed block after the first is either queued or counted as dropped.
+    const int completed = probe_->next.load() / 32;
+    EXPECT_EQ(completed - 1, static_cast<int>(InputReader::kQueueBound) + session_->DroppedBlocks.load());
+    EXPECT_FALSE(reader->Failed());
+    EXPECT_EQ(probe_->disposed.load(), 1);
+    EXPECT_EQ(backend->left.load(), 1);
+    Drain(*reader);
+}
+
+TEST_F(InputReaderTest, OpenFailureSettlesFailsAndCompletesTheQueue) {
+    auto backend = std::make_shared<FakeBackend>(probe_, true);
+    auto reader = Make(backend);
+    EXPECT_TRUE(reader->Join(0));  // never started: nothing to wait for
+    reader->Start();
+    ASSERT_TRUE(reader->Join(5000));
+    EXPECT_FALSE(reader->ThreadAlive());
+    EXPECT_TRUE(reader->Failed());
+    EXPECT_TRUE(reader->Settled());
+    EXPECT_EQ(reader->Error(), "Device not found: {mic}");
+    EXPECT_TRUE(reader->Queue().IsCompleted());
+    EXPECT_EQ(backend->left.load(), 1);  // the apartment is left also after a failure
+    const std::string log = LogText();
+    EXPECT_NE(log.find(" - ERROR - Reader 1 error: Device not found: {mic}\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" - INFO - Reader 1 thread shutting down\r\n"), std::string::npos) << log;
+}
+
+TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
+    probe_->deliver = false;
+    for (bool useStopEvent : {false, true}) {
+        SCOPED_TRACE(useStopEvent ? "stop event" : "running flag");
+        session_ = std::make_shared<RecordingSession>();
+        probe_->waits = 0;
+        auto reader = Make(std::make_shared<FakeBackend>(probe_), 64);
+        Block kept;
+        kept.Samples = ArrayPool::Shared().Rent(128);
+        kept.Count = 128;
+        ASSERT_TRUE(reader->Queue().TryAdd(kept, 0));
+        reader->Start();
+        ASSERT_TRUE(WaitUntil([&] { return probe_->waits.load() > 0; }));
+        EXPECT_TRUE(reader->Settled());
+        EXPECT_TRUE(reader->ThreadAlive());
+        if (useStopEvent)
+            session_->StopEvent.Set();
+        else
+            reader->ClearRunning();
+        EXPECT_TRUE(reader->Join(5000));
+        EXPECT_FALSE(reader->Failed());
+        EXPECT_EQ(reader->Queue().Count(), 1u);
+        Drain(*reader);
+    }
+    EXPECT_EQ(probe_->lastWaitMs.load(), 5);  // polling, 64 frames at 48000 Hz
+    EXPECT_NE(LogText().find("Reader 1 is polling every 5 ms.\r\n"), std::string::npos);
+}
+
+TEST_F(InputReaderTest, EventDrivenStreamWaits200Ms) {
+    probe_->deliver = false;
+    probe_->eventDriven = true;
+    auto reader = Make(std::make_shared<FakeBackend>(probe_));
+    reader->Start();
+    ASSERT_TRUE(WaitUntil([&] { return probe_->waits.load() > 0; }));
+    reader->ClearRunning();
+    EXPECT_TRUE(reader->Join(5000));
+    EXPECT_EQ(probe_->lastWaitMs.load(), 200);
+    EXPECT_NE(LogText().find("Reader 1 is event driven.\r\n"), std::string::npos);
+}
+
+TEST(InputReader, IdleWait) {
+    const struct {
+        bool eventDriven;
+        int frames, rate, expected;
+    } cases[] = {
+        {false, 2048, 48000, 21}, {false, 4096, 44100, 30}, {false, 256, 96000, 5},
+        {true, 2048, 48000, 200}, {false, 1000000000, 8000, 30},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InputReader::IdleWaitMs(c.eventDriven, c.frames, c.rate), c.expected) << c.frames << "@" << c.rate;
+}
+
+TEST(InputReader, RejectsFormatsThatCannotMakeBlocks) {
+    auto session = std::make_shared<RecordingSession>();
+    auto make = [&](int rate, int frames) {
+        return std::make_shared<InputReader>(2, "x", true, rate, frames, session, session->Clock);
+    };
+    EXPECT_THROW(make(48000, 0), InvalidArgument);
+    EXPECT_THROW(make(48000, -5), InvalidArgument);
+    EXPECT_THROW(make(0, 2048), InvalidArgument);
+    auto ok = make(48000, 2048);
+    EXPECT_EQ(ok->Number(), 2);
+    EXPECT_TRUE(ok->IsLoopback());
+    EXPECT_TRUE(ok->Running());
+    EXPECT_FALSE(ok->Settled());
+}
+
+TEST(RecordingSession, StartsRecordingWithZeroCountersAndARunningClock) {
+    RecordingSession s;
+    EXPECT_EQ(s.Status.load(), FinalizationStatus::Recording);
+    EXPECT_EQ(s.DroppedBlocks.load(), 0);
+    EXPECT_FALSE(s.StopEvent.IsSet());
+    EXPECT_FALSE(s.StopEvent.Wait(0));
+    const double t0 = s.Time();
+    std::this_thread::sleep_for(5ms);
+    EXPECT_GT(s.Time(), t0);
+    s.StopEvent.Set();
+    EXPECT_TRUE(s.StopEvent.Wait(0));
+}
+
+}  // namespace
+}  // namespace twr

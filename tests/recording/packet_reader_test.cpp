@@ -1,0 +1,120 @@
+#include "recording/packet_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <numeric>
+#include <vector>
+
+#include "app/errors.h"
+
+namespace twr {
+namespace {
+
+// Packets ready in the capture service; samples carry their running index so that any lost,
+// repeated or reordered sample shows.
+class FakePackets : public PacketSource {
+public:
+    explicit FakePackets(int channels) : channels_(channels) {}
+    void Queue(uint32_t frames, bool silent = false) {
+        std::vector<float> p(static_cast<size_t>(frames) * channels_);
+        std::iota(p.begin(), p.end(), static_cast<float>(next_));
+        next_ += static_cast<int>(p.size());
+        packets_.push_back({std::move(p), frames, silent});
+    }
+    uint32_t NextPacketFrames() override { return packets_.empty() ? 0 : packets_.front().frames; }
+    bool GetPacket(const float*& data, uint32_t& frames, bool& silent) override {
+        if (packets_.empty()) return false;
+        data = packets_.front().samples.data();
+        frames = packets_.front().frames;
+        silent = packets_.front().silent;
+        return true;
+    }
+    void ReleasePacket(uint32_t frames) override {
+        EXPECT_EQ(frames, packets_.front().frames);
+        packets_.pop_front();
+        ++released;
+    }
+    int released = 0;
+
+private:
+    struct Packet {
+        std::vector<float> samples;
+        uint32_t frames;
+        bool silent;
+    };
+    int channels_;
+    int next_ = 0;
+    std::deque<Packet> packets_;
+};
+
+TEST(PacketReader, DeliversEverySampleOnceAcrossSplitPackets) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> packetFrames;
+        std::vector<int> requests;  // samples per Read
+        std::vector<int> expected;  // samples each Read returns
+    };
+    const Case cases[] = {
+        {"nothing ready", {}, {8}, {0}},
+        {"smaller packets are joined", {2, 2}, {16}, {8}},
+        {"larger packet fills and keeps the rest", {10}, {8, 16}, {8, 12}},
+        {"leftover only when the request is smaller", {10}, {8, 4, 8}, {8, 4, 8}},
+        {"leftover first, then new packets", {6, 6}, {8, 16}, {8, 16}},
+        {"stops at the packet that does not fit", {3, 6, 3}, {10, 100}, {10, 14}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePackets source(2);
+        for (auto f : c.packetFrames) source.Queue(f);
+        PacketReader reader(2);
+        std::vector<float> buffer(128, -1.0f);
+        int delivered = 0;
+        for (size_t i = 0; i < c.requests.size(); ++i) {
+            int got = reader.Read(source, buffer, delivered, c.requests[i]);
+            EXPECT_EQ(got, c.expected[i]) << "read " << i;
+            delivered += got;
+        }
+        for (int i = 0; i < delivered; ++i) ASSERT_EQ(buffer[i], static_cast<float>(i)) << "sample " << i;
+        EXPECT_EQ(buffer[delivered], -1.0f) << "wrote past what it returned";
+    }
+}
+
+TEST(PacketReader, SilentPacketDeliversZerosAlsoIntoLeftover) {
+    FakePackets source(2);
+    source.Queue(4, true);
+    PacketReader reader(2);
+    std::vector<float> buffer(8, 7.0f);
+    ASSERT_EQ(reader.Read(source, buffer, 0, 5), 5);
+    EXPECT_EQ(reader.LeftoverCount(), 3);
+    ASSERT_EQ(reader.Read(source, buffer, 5, 3), 3);
+    for (float v : buffer) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(PacketReader, LeftoverGrowsToAtLeast4096AndOnlyWhenNeeded) {
+    FakePackets source(2);
+    source.Queue(10);
+    source.Queue(5000);
+    PacketReader reader(2);
+    std::vector<float> buffer(16);
+    ASSERT_EQ(reader.Read(source, buffer, 0, 4), 4);
+    EXPECT_EQ(reader.LeftoverCapacity(), 4096u);
+    ASSERT_EQ(reader.Read(source, buffer, 0, 16), 16);  // exactly the leftover; the big packet waits
+    EXPECT_EQ(source.released, 1);
+    EXPECT_EQ(reader.LeftoverCapacity(), 4096u);
+    ASSERT_EQ(reader.Read(source, buffer, 0, 2), 2);
+    EXPECT_EQ(reader.LeftoverCapacity(), 9998u);
+    EXPECT_EQ(source.released, 2);
+}
+
+TEST(PacketReader, RangeOutsideTheBufferIsRefused) {
+    FakePackets source(2);
+    PacketReader reader(2);
+    std::vector<float> buffer(8);
+    EXPECT_THROW((void)reader.Read(source, buffer, 4, 5), InvalidArgument);
+    EXPECT_THROW((void)reader.Read(source, buffer, -1, 2), InvalidArgument);
+    EXPECT_EQ(reader.Read(source, buffer, 8, 0), 0);
+}
+
+}  // namespace
+}  // namespace twr

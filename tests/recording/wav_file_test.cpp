@@ -1,0 +1,470 @@
+#include "recording/wav_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "app/log.h"
+#include "recording/rf64_writer.h"
+#include "recording/wav_test_support.h"
+
+namespace twr {
+namespace {
+
+using namespace twr::testing;
+
+// An RF64 recording as a crash leaves it: the header as created (sizes 0) and raw sample bytes.
+std::vector<uint8_t> Unfinished(int rate, int channels, int bits, size_t dataBytes) {
+    auto b = Rf64Writer::BuildHeader(rate, channels, bits);
+    for (size_t i = 0; i < dataBytes; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
+    return b;
+}
+
+// A plain 44-byte-header WAV with the given size fields.
+std::vector<uint8_t> Riff(uint32_t riffSize, uint32_t dataSize, size_t dataBytes, const char* form = "WAVE") {
+    std::vector<uint8_t> b(44, 0);
+    std::memcpy(b.data(), "RIFF", 4);
+    PutLe32(b, 4, riffSize);
+    std::memcpy(b.data() + 8, form, 4);
+    std::memcpy(b.data() + 12, "fmt ", 4);
+    PutLe32(b, 16, 16);
+    b[20] = 1;
+    b[22] = 2;
+    PutLe32(b, 24, 48000);
+    PutLe32(b, 28, 48000 * 4);
+    b[32] = 4;
+    b[34] = 16;
+    std::memcpy(b.data() + 36, "data", 4);
+    PutLe32(b, 40, dataSize);
+    for (size_t i = 0; i < dataBytes; ++i) b.push_back(static_cast<uint8_t>(i));
+    return b;
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> b(n);
+    for (auto& x : b) x = static_cast<uint8_t>(rng());
+    return b;
+}
+
+fs::path BackupOf(const fs::path& p) { return fs::path(p.string() + ".backup"); }
+
+class WavFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { Log::SetPathForTesting(dir_ / "log.txt"); }
+    void TearDown() override { Log::SetPathForTesting({}); }
+    std::string LogText() { return fs::exists(dir_ / "log.txt") ? [&] {
+        auto b = ReadBytes(dir_ / "log.txt");
+        return std::string(b.begin(), b.end());
+    }() : std::string(); }
+    fs::path Put(const std::vector<uint8_t>& bytes, const std::string& name = "rec.wav") {
+        const auto p = dir_ / name;
+        WriteBytes(p, bytes);
+        return p;
+    }
+    ScratchDir dir_{"wavfile"};
+};
+
+TEST_F(WavFileTest, VerifyDecidesFromTheHeader) {
+    auto finished = Unfinished(48000, 2, 16, 96000);
+    PutLe64(finished, 20, 96072);
+    PutLe64(finished, 28, 96000);
+    PutLe64(finished, 36, 24000);
+    auto overclaiming = finished;
+    PutLe64(overclaiming, 28, 96004);
+    auto negative = finished;
+    PutLe64(negative, 28, ~0ull);
+    auto lessThanAFrame = finished;
+    PutLe64(lessThanAFrame, 28, 3);
+    auto dataTagInSizes = finished;  // stale 64-bit sizes can spell a tag
+    std::memcpy(dataTagInSizes.data() + 36, "data", 4);
+    auto noDs64 = finished;
+    std::memcpy(noDs64.data() + 12, "junk", 4);
+    auto noFmtBlockAlign = finished;
+    noFmtBlockAlign[68] = noFmtBlockAlign[69] = 0;
+
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int channels, rate;
+        bool expected;
+    } cases[] = {
+        {"finished rf64", finished, 2, 48000, true},
+        {"finished rf64, unchecked expectations", finished, 0, -1, true},
+        {"wrong rate", finished, 2, 44100, false},
+        {"wrong channels", finished, 1, 48000, false},
+        {"claims more than the file holds", overclaiming, 0, 0, false},
+        {"negative 64-bit size", negative, 0, 0, false},
+        {"less than one frame", lessThanAFrame, 0, 0, false},
+        {"data tag inside the sizes", dataTagInSizes, 2, 48000, true},
+        {"no ds64", noDs64, 0, 0, false},
+        {"block align 0", noFmtBlockAlign, 0, 0, false},
+        {"fresh 80-byte file", Unfinished(48000, 2, 16, 0), 0, 0, false},
+        {"unfinished rf64", Unfinished(48000, 2, 16, 4000), 0, 0, false},
+        {"riff", Riff(1036, 1000, 1000), 2, 48000, true},
+        {"riff, data size 0", Riff(36, 0, 1000), 0, 0, false},
+        {"riff claiming more", Riff(1036, 1004, 1000), 0, 0, false},
+        {"riff, not WAVE", Riff(1036, 1000, 1000, "AVI "), 0, 0, false},
+        {"43 bytes", std::vector<uint8_t>(finished.begin(), finished.begin() + 43), 0, 0, false},
+        {"random", RandomBytes(100, 1), 0, 0, false},
+        {"empty", {}, 0, 0, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WavFile::Verify(Put(c.bytes), c.channels, c.rate), c.expected) << c.name;
+    EXPECT_FALSE(WavFile::Verify(dir_ / "missing.wav", 0, 0));
+}
+
+TEST_F(WavFileTest, IndexOfWalksChunksNotBytes) {
+    auto b = Unfinished(48000, 1, 16, 0);
+    std::memcpy(b.data() + 20, "data", 4);
+    EXPECT_EQ(WavFile::IndexOf(b.data(), b.size(), "data"), 72);
+    EXPECT_EQ(WavFile::IndexOf(b.data(), b.size(), "fmt "), 48);
+    EXPECT_EQ(WavFile::IndexOf(b.data(), 75, "data"), -1);
+    EXPECT_EQ(WavFile::IndexOf(b.data(), 76, "data"), 72);
+    EXPECT_EQ(WavFile::IndexOf(b.data(), b.size(), "LIST"), -1);
+    const auto f = WavFile::ReadFormat(b.data(), b.size());
+    EXPECT_EQ(f.channels, 1);
+    EXPECT_EQ(f.sampleRate, 48000);
+    EXPECT_EQ(f.blockAlign, 2);
+    EXPECT_EQ(f.bitsPerSample, 16);
+    EXPECT_EQ(WavFile::ReadFormat(b.data(), 71).blockAlign, 0);
+}
+
+TEST_F(WavFileTest, RepairRewritesSizesFromTheLength) {
+    const auto p = Put(Unfinished(48000, 2, 16, 96000));
+    ASSERT_TRUE(WavFile::Repair(p));
+    const auto b = ReadBytes(p);
+    ASSERT_EQ(b.size(), 96080u);
+    EXPECT_EQ(Le32(b, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Le64(b, 20), 96072u);
+    EXPECT_EQ(Le64(b, 28), 96000u);
+    EXPECT_EQ(Le64(b, 36), 24000u);
+    EXPECT_EQ(Le32(b, 76), 0xFFFFFFFFu);
+    EXPECT_TRUE(WavFile::Verify(p, 2, 48000));
+    EXPECT_FALSE(WavFile::Verify(p, 2, 44100));
+    EXPECT_FALSE(fs::exists(BackupOf(p)));
+    EXPECT_EQ(LogText().find("Error repairing WAV"), std::string::npos);
+}
+
+TEST_F(WavFileTest, RepairOfRiffAndOfStaleTags) {
+    auto riff = Put(Riff(0, 0, 1000), "riff.wav");
+    ASSERT_TRUE(WavFile::Repair(riff));
+    auto b = ReadBytes(riff);
+    EXPECT_EQ(Le32(b, 4), 1036u);
+    EXPECT_EQ(Le32(b, 40), 1000u);
+
+    // Stale sizes that happen to spell "data" must not be taken for the data chunk.
+    auto stale = Unfinished(44100, 1, 24, 3001);
+    std::memcpy(stale.data() + 20, "data", 4);
+    std::memcpy(stale.data() + 28, "data", 4);
+    auto p = Put(stale, "stale.wav");
+    ASSERT_TRUE(WavFile::Repair(p));
+    b = ReadBytes(p);
+    EXPECT_EQ(Le64(b, 20), 3001u + 72);
+    EXPECT_EQ(Le64(b, 28), 3000u) << "the partial frame stays outside the chunk";
+    EXPECT_EQ(Le64(b, 36), 1000u);
+    EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), stale.begin() + 44));
+}
+
+TEST_F(WavFileTest, FailedRepairsLeaveTheFileAsItWas) {
+    auto cutInDataHeader = Unfinished(48000, 2, 16, 0);
+    cutInDataHeader.resize(78);
+    auto noDs64 = Unfinished(48000, 2, 16, 400);
+    std::memcpy(noDs64.data() + 12, "junk", 4);
+    auto noWave = Unfinished(48000, 2, 16, 400);
+    std::memcpy(noWave.data() + 8, "WAVX", 4);
+    auto noFormat = Unfinished(48000, 2, 16, 400);
+    noFormat[68] = noFormat[69] = 0;
+    const auto avi = Riff(0, 0, 400, "AVI ");
+
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool backupLeft;
+        const char* logged;  // nullptr: no log line
+    } cases[] = {
+        {"43 bytes", std::vector<uint8_t>(43, 'R'), false, nullptr},
+        {"random bytes", RandomBytes(100, 7), true, nullptr},
+        {"cut inside the data chunk header", cutInDataHeader, true, "Error repairing WAV: No data chunk found"},
+        {"no data chunk", Riff(0, 0, 0), true, "Error repairing WAV: Validation failed"},
+        {"no ds64", noDs64, true, "Error repairing WAV: No ds64 chunk"},
+        {"no WAVE", noWave, true, "Error repairing WAV: No WAVE signature"},
+        {"foreign RIFF", avi, true, "Error repairing WAV: No WAVE signature"},
+        {"no usable format", noFormat, true, "Error repairing WAV: Validation failed"},
+        {"no whole frame", Unfinished(48000, 2, 16, 3), true, "Error repairing WAV: Validation failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir_ / "log.txt");
+        const auto p = Put(c.bytes);
+        fs::remove(BackupOf(p));
+        EXPECT_FALSE(WavFile::Repair(p));
+        EXPECT_EQ(ReadBytes(p), c.bytes);
+        EXPECT_EQ(fs::exists(BackupOf(p)), c.backupLeft);
+        if (c.backupLeft) {
+            EXPECT_EQ(ReadBytes(BackupOf(p)), c.bytes);
+        }
+        const auto log = LogText();
+        if (c.logged) {
+            EXPECT_NE(log.find(std::string(c.logged) + "\r\n"), std::string::npos) << log;
+            EXPECT_EQ(log.find("Error repairing WAV"), log.rfind("Error repairing WAV")) << "one line per failure";
+        } else {
+            EXPECT_EQ(log, "");
+        }
+    }
+    EXPECT_FALSE(WavFile::Repair(dir_ / "missing.wav"));
+}
+
+TEST_F(WavFileTest, ABackupThatCannotBeWrittenLeavesTheRecordingAlone) {
+    const auto bytes = Unfinished(48000, 2, 16, 4000);
+    const auto p = Put(bytes);
+    fs::create_directory(BackupOf(p));  // the backup name is taken by a folder
+    EXPECT_FALSE(WavFile::Repair(p));
+    EXPECT_EQ(ReadBytes(p), bytes);
+    EXPECT_TRUE(fs::is_directory(BackupOf(p)));
+    EXPECT_NE(LogText().find("Error repairing WAV: "), std::string::npos);
+}
+
+TEST_F(WavFileTest, AnOlderBackupIsReplacedAndRemovedOnSuccess) {
+    const auto p = Put(Unfinished(48000, 1, 16, 4000));
+    WriteBytes(BackupOf(p), RandomBytes(10, 3));
+    EXPECT_TRUE(WavFile::Repair(p));
+    EXPECT_FALSE(fs::exists(BackupOf(p)));
+}
+
+// Whatever a header cut short looks like, repair either succeeds with the right sizes or leaves
+// the file byte for byte as it was; sample bytes are never touched.
+TEST_F(WavFileTest, RepairOfEveryCutThroughTheHeaderRegion) {
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        size_t dataStart;
+        int blockAlign;
+    } sources[] = {
+        {"rf64 24-bit stereo", Unfinished(48000, 2, 24, 600), 80, 6},
+        {"rf64 16-bit mono, stale sizes", [] {
+             auto b = Unfinished(44100, 1, 16, 600);
+             PutLe64(b, 20, 123456789);
+             PutLe64(b, 28, 987654321);
+             PutLe64(b, 36, 5);
+             return b;
+         }(), 80, 2},
+        {"riff 16-bit stereo", Riff(0, 0, 600), 44, 4},
+    };
+    for (const auto& s : sources) {
+        for (size_t cut = 0; cut <= s.dataStart + 20; ++cut) {
+            SCOPED_TRACE(std::string(s.name) + " cut at " + std::to_string(cut));
+            const std::vector<uint8_t> before(s.file.begin(), s.file.begin() + cut);
+            const auto p = Put(before);
+            fs::remove(BackupOf(p));
+            const bool ok = WavFile::Repair(p);
+            const auto after = ReadBytes(p);
+            const size_t dataBytes = cut > s.dataStart ? cut - s.dataStart : 0;
+            const bool repairable = cut >= s.dataStart && dataBytes >= static_cast<size_t>(s.blockAlign) && cut >= 44;
+            ASSERT_EQ(ok, repairable);
+            ASSERT_EQ(after.size(), before.size());
+            if (!ok) {
+                ASSERT_EQ(after, before);
+                ASSERT_EQ(fs::exists(BackupOf(p)), cut >= 44);
+                continue;
+            }
+            ASSERT_TRUE(WavFile::Verify(p, 0, 0));
+            ASSERT_FALSE(fs::exists(BackupOf(p)));
+            ASSERT_TRUE(std::equal(after.begin() + s.dataStart, after.end(), before.begin() + s.dataStart));
+            const size_t whole = dataBytes / s.blockAlign * s.blockAlign;
+            if (s.dataStart == 80) {
+                ASSERT_EQ(Le64(after, 20), cut - 8);
+                ASSERT_EQ(Le64(after, 28), whole);
+                ASSERT_EQ(Le64(after, 36), dataBytes / s.blockAlign);
+            } else {
+                ASSERT_EQ(Le32(after, 4), cut - 8);
+                ASSERT_EQ(Le32(after, 40), whole);
+            }
+        }
+    }
+}
+
+// Repair on arbitrary bytes never crashes, and when it succeeds it changed size fields only.
+TEST_F(WavFileTest, RepairOfRandomAndForeignFilesNeverMakesThemWorse) {
+    std::mt19937 rng(20240611);
+    const std::vector<std::vector<uint8_t>> prefixes = {
+        {}, {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, {'R', 'F', '6', '4', 0, 0, 0, 0, 'W', 'A', 'V', 'E'},
+        Riff(0, 0, 0), Unfinished(48000, 2, 16, 0),
+    };
+    for (int i = 0; i < 250; ++i) {
+        auto bytes = prefixes[static_cast<size_t>(i) % prefixes.size()];
+        auto tail = RandomBytes(rng() % 300, static_cast<uint32_t>(rng()));
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        // Mangle a few header bytes so that near-valid headers are covered too.
+        for (int k = 0; k < 3 && !bytes.empty(); ++k) bytes[rng() % std::min<size_t>(bytes.size(), 80)] = static_cast<uint8_t>(rng());
+        SCOPED_TRACE(i);
+        const auto p = Put(bytes);
+        fs::remove(BackupOf(p));
+        if (!WavFile::Repair(p)) {
+            ASSERT_EQ(ReadBytes(p), bytes);
+            continue;
+        }
+        const auto after = ReadBytes(p);
+        ASSERT_TRUE(WavFile::Verify(p, 0, 0));
+        const int64_t d = WavFile::IndexOf(bytes.data(), bytes.size(), "data");
+        for (size_t k = 0; k < bytes.size(); ++k) {
+            const bool sizeField = (k >= 4 && k < 8) || (bytes[0] == 'R' && bytes[1] == 'F' && k >= 20 && k < 44) ||
+                                   (k >= static_cast<size_t>(d) + 4 && k < static_cast<size_t>(d) + 8);
+            if (!sizeField) {
+                ASSERT_EQ(after[k], bytes[k]) << "byte " << k;
+            }
+        }
+    }
+}
+
+TEST_F(WavFileTest, RepairedForeignWavReadsBackInSox) {
+    if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+    const auto p = dir_ / "sox.wav";
+    ASSERT_TRUE(RunCommand("sox -n -r 44100 -c 2 -b 24 " + Quoted(p) + " synth 0.5 sine 440 2>&1"));
+    auto bytes = ReadBytes(p);
+    const int64_t d = WavFile::IndexOf(bytes.data(), bytes.size(), "data");
+    ASSERT_GT(d, 0);
+    const auto expected = RunCommand("sox --i -s " + Quoted(p));
+    PutLe32(bytes, 4, 0);
+    PutLe32(bytes, static_cast<size_t>(d) + 4, 0);
+    WriteBytes(p, bytes);
+    ASSERT_TRUE(WavFile::Repair(p));
+    EXPECT_EQ(RunCommand("sox --i -s " + Quoted(p)), expected);
+}
+
+// A crash can cut the last frame in half; the repaired file must read the same, without
+// complaint, in every reader.
+TEST_F(WavFileTest, RepairedFileWithAPartialFrameReadsCleanlyEverywhere) {
+    const auto p = Put(Unfinished(48000, 1, 24, 3003 + 2));
+    ASSERT_TRUE(WavFile::Repair(p));
+#ifdef TWR_HAVE_SNDFILE
+    auto d = ReadWithSndfile(p);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->frames, 1001);
+#endif
+    const auto q = Quoted(p);
+    if (HaveTool("sox")) EXPECT_EQ(RunCommand("sox --i -s " + q + " 2>&1"), "1001\n");
+    if (HaveTool("sndfile-info")) {
+        auto info = RunCommand("sndfile-info " + q + " 2>&1");
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->find("Should"), std::string::npos) << *info;
+    }
+    if (HaveTool("ffmpeg")) {
+        EXPECT_EQ(RunCommand("ffmpeg -v error -i " + q + " -f s32le - 2>&1 >/dev/null"), "");
+        EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " + q + " 2>&1"),
+                  "duration_ts=1001\n");
+    }
+}
+
+// --- Crash survival -------------------------------------------------------------------------
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+Child Spawn(const std::vector<std::string>& args) {
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    return {pid, fds[0]};
+}
+
+std::vector<uint64_t> ReadUpdates(int fd) {
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    std::vector<uint64_t> out;
+    std::istringstream in(text);
+    uint64_t v;
+    while (in >> v) out.push_back(v);
+    return out;
+}
+
+TEST_F(WavFileTest, KilledWhileRecordingReadsToTheLastUpdateAndRepairsToTheLastWholeFrame) {
+#ifndef TWR_HAVE_SNDFILE
+    GTEST_SKIP() << "libsndfile not found at build time";
+#else
+    const auto child = platform::ExePath().parent_path() / "rf64_crash_child";
+    ASSERT_TRUE(fs::exists(child)) << child;
+    const uint32_t seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    constexpr int kBlocksPerUpdate = 7;
+    const struct { int bits, channels; } formats[] = {{16, 1}, {16, 2}, {24, 1}, {24, 2}, {32, 1}, {32, 2}};
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& f : formats) {
+            SCOPED_TRACE(std::to_string(f.bits) + " bits, " + std::to_string(f.channels) + " channels");
+            const auto p = dir_ / ("crash" + std::to_string(f.bits) + "_" + std::to_string(f.channels) + ".wav");
+            fs::remove(p);
+            auto c = Spawn({child.string(), p.string(), "48000", std::to_string(f.channels), std::to_string(f.bits),
+                            std::to_string(kBlocksPerUpdate)});
+            ASSERT_GT(c.pid, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 150000));
+            ::kill(c.pid, SIGKILL);
+            int status = 0;
+            ::waitpid(c.pid, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own";
+            const auto updates = ReadUpdates(c.out);
+            if (!fs::exists(p)) continue;  // killed before it created the file
+
+            const int blockAlign = f.channels * f.bits / 8;
+            auto bytes = ReadBytes(p);
+            ASSERT_GE(bytes.size(), 80u);
+            // (a) as left: the header claims the last update (or the one being reported when it died).
+            const uint64_t last = updates.empty() ? 0 : updates.back();
+            const uint64_t claimed = Le64(bytes, 36);
+            ASSERT_TRUE(claimed == last || claimed == last + 480 * kBlocksPerUpdate) << claimed << " vs " << last;
+            ASSERT_EQ(Le64(bytes, 28), claimed * blockAlign);
+            ASSERT_LE(80 + claimed * blockAlign, bytes.size());
+            const double scale = std::ldexp(1.0, f.bits - 1);
+            auto check = [&](const Decoded& d, uint64_t frames) {
+                ASSERT_EQ(d.frames, static_cast<int64_t>(frames));
+                ASSERT_EQ(d.samples.size(), frames * f.channels);
+                for (uint64_t i = 0; i < frames; i += 1 + frames / 500)
+                    for (int ch = 0; ch < f.channels; ++ch)
+                        ASSERT_NEAR(d.samples[i * f.channels + ch] * scale,
+                                    std::nearbyint(Clamped(TestSample(i, ch)) * (scale - 1)), 1.0 + 1e-6) << i;
+            };
+            if (claimed > 0) {
+                auto asLeft = ReadWithSndfile(p);
+                ASSERT_TRUE(asLeft);
+                check(*asLeft, claimed);
+            }
+            // (b) repaired: every whole frame on disk.
+            const uint64_t onDisk = (bytes.size() - 80) / blockAlign;
+            if (onDisk == 0) {
+                EXPECT_FALSE(WavFile::Repair(p));
+                continue;
+            }
+            ASSERT_TRUE(WavFile::Repair(p));
+            ASSERT_TRUE(WavFile::Verify(p, f.channels, 48000));
+            auto repaired = ReadWithSndfile(p);
+            ASSERT_TRUE(repaired);
+            check(*repaired, onDisk);
+        }
+    }
+#endif
+}
+
+}  // namespace
+}  // namespace twr
