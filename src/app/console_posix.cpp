@@ -7,18 +7,18 @@ namespace twr::Console {
 void Attach() noexcept {}
 
 void Write(std::string_view text) noexcept {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
 void WriteLine(std::string_view text) noexcept {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
 void ErrorLine(std::string_view text) noexcept {
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }

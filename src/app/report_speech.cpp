@@ -15,12 +15,12 @@ int Program::SpeechCheck(bool say) {
     Console::WriteLine(std::string("NVDA running         : ") + (Speech::NvdaRunning() ? "yes" : "no"));
     Console::WriteLine("Backend              : " + Speech::Describe());
     if (!Speech::IsBound()) {
-        Console::WriteLine();
+        Console::WriteLine("");
         Console::WriteLine("Place " + Speech::LibraryFileName(arch) + " next to this executable.");
         return 1;
     }
     if (say) {
-        Console::WriteLine();
+        Console::WriteLine("");
         Console::WriteLine("Sending a test phrase to NVDA...");
         Speech::SpeakRaw("Tapewright speech test. If you can hear this, announcements are working.");
     }

@@ -1,0 +1,144 @@
+#include "app/report_config.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/config.h"
+#include "app/errors.h"
+#include "app/log.h"
+#include "app/platform.h"
+
+namespace twr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("twr_cfgreport_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        Log::SetPathForTesting(dir_ / "test.log");
+    }
+    void TearDown() override {
+        Log::SetPathForTesting({});
+        fs::remove_all(dir_);
+    }
+    fs::path File(const std::string& text) {
+        std::ofstream(dir_ / "recorder_config.json", std::ios::binary) << text;
+        return dir_ / "recorder_config.json";
+    }
+    ConfigReport Report(const std::string& text) { return BuildConfigReport(File(text), devices_); }
+
+    fs::path dir_;
+    std::function<std::vector<AudioDevice>()> devices_ = [] {
+        return std::vector<AudioDevice>{{"{mic}", "Microphone", false}, {"{spk}", "Speakers", true}};
+    };
+};
+
+std::vector<std::string> Slice(const ConfigReport& r, const std::string& header) {
+    auto it = std::find(r.lines.begin(), r.lines.end(), header);
+    EXPECT_NE(it, r.lines.end()) << header;
+    std::vector<std::string> out;
+    for (++it; it != r.lines.end() && !it->empty(); ++it) out.push_back(*it);
+    return out;
+}
+
+TEST_F(ConfigReportTest, NoFile) {
+    const fs::path path = dir_ / "recorder_config.json";
+    auto r = BuildConfigReport(path, devices_);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"Config file : " + path.string(), "Exists      : False", "",
+                                                 "No configuration file yet; defaults would be used."}));
+}
+
+TEST_F(ConfigReportTest, EmptyObjectShowsEveryDefault) {
+    auto r = Report("{}");
+    EXPECT_EQ(r.exitCode, 0);
+    const std::vector<std::string> expected = {
+        "Config file : " + (dir_ / "recorder_config.json").string(),
+        "Exists      : True",
+        "",
+        "As read by this build:",
+        "  save_folder                " + Config::AppFolder().string(),
+        "  sample_rate                48000",
+        "  bit_depth                  24",
+        "  channels                   2",
+        "  buffer_size                2048",
+        "  filename_prefix            \"\"",
+        "  auto_start                 False",
+        "  auto_start_delay           0 s",
+        "  auto_split_secs            0 s",
+        "  max_length_secs            0 s",
+        "  group_splits               True",
+        "  in1_route                  Both Channels",
+        "  in2_route                  Both Channels",
+        "  in1_gain / in2_gain        1 / 0.5",
+        "  window_title               Tapewright",
+        "  confirm_exit               True",
+        "  speak_in_focus_only        False",
+        "  auto_resume_unattended     False",
+        "  continue_on_mic_disconnect False",
+        "  check_updates_startup      True",
+        "  snd_volume                 100",
+        "  sound for start            Rising Sweep",
+        "  sound for stop             Falling Sweep",
+        "  sound for pause            Low Double Beep",
+        "  sound for unpause          High Double Beep",
+        "  device_id                  ",
+        "  device2_id                 none",
+        "",
+        "Device resolution:",
+        "  Input 1  NOT CONNECTED",
+        "  Input 2  not configured",
+        "",
+        "Keys present in the file that this build does not use:",
+        "  none",
+        "",
+        "Nothing was written. This command is read-only.",
+    };
+    EXPECT_EQ(r.lines, expected);
+}
+
+TEST_F(ConfigReportTest, ValuesAsReadAfterMigration) {
+    auto r = Report(R"({"auto_split_mins": 2, "snd_pause": false, "in1_gain": "0.8", "device_id": "{mic}",
+                       "device2_id": "{gone}", "filename_prefix": "Talk", "Sample_Rate": 1, "future_key": null})");
+    auto rows = Slice(r, "As read by this build:");
+    auto has = [&](const std::string& line) { return std::find(rows.begin(), rows.end(), line) != rows.end(); };
+    EXPECT_TRUE(has("  auto_split_secs            120 s"));
+    EXPECT_TRUE(has("  sound for pause            Low Double Beep  (disabled)"));
+    EXPECT_TRUE(has("  in1_gain / in2_gain        0.8 / 0.5"));
+    EXPECT_TRUE(has("  filename_prefix            \"Talk\""));
+    EXPECT_EQ(Slice(r, "Device resolution:"),
+              (std::vector<std::string>{"  Input 1  FOUND   Input: Microphone", "  Input 2  NOT CONNECTED"}));
+    // A case variant of a known key is unknown; the legacy key is known even though it migrated.
+    EXPECT_EQ(Slice(r, "Keys present in the file that this build does not use:"),
+              (std::vector<std::string>{"  Sample_Rate   (preserved on save)", "  future_key   (preserved on save)"}));
+}
+
+TEST_F(ConfigReportTest, ProblemsAreReportedAndTheReportGoesOn) {
+    devices_ = []() -> std::vector<AudioDevice> { throw ComError("Could not create MMDeviceEnumerator"); };
+    auto r = Report("{ this is not json");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Slice(r, "Device resolution:"),
+              (std::vector<std::string>{"  device enumeration failed: Could not create MMDeviceEnumerator"}));
+    auto keys = Slice(r, "Keys present in the file that this build does not use:");
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].rfind("  could not parse the file: ", 0), 0u) << keys[0];
+    EXPECT_EQ(r.lines.back(), "Nothing was written. This command is read-only.");
+    // The defaults are shown for a file that does not parse.
+    auto rows = Slice(r, "As read by this build:");
+    EXPECT_EQ(rows[1], "  sample_rate                48000");
+}
+
+TEST(ConfigReportRow, PadsTheLabelToTwentySixCharacters) {
+    EXPECT_EQ(ConfigReportRow("a", "b"), "  a                          b");
+    EXPECT_EQ(ConfigReportRow("continue_on_mic_disconnect", "x"), "  continue_on_mic_disconnect x");
+    EXPECT_EQ(ConfigReportRow("a_label_longer_than_the_column", "x"), "  a_label_longer_than_the_column x");
+    EXPECT_EQ(KnownConfigKeys().size(), 39u);
+}
+
+}  // namespace
+}  // namespace twr

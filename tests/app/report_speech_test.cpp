@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/log.h"
+#include "app/program.h"
+#include "app/version.h"
+#include "feedback/speech.h"
+
+namespace twr {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SpeechCheckCase {
+    const char* name;
+    bool bound;
+    int running;  // what testIfRunning answers
+    bool say;
+    int exitCode;
+    std::vector<std::string> lines;
+    std::vector<std::string> spoken;
+};
+
+TEST(SpeechCheck, ReportsTheThreeStates) {
+    const std::string arch = kArchName;
+    const std::string phrase = "Tapewright speech test. If you can hear this, announcements are working.";
+    const SpeechCheckCase cases[] = {
+        {"no library", false, 0, true, 1,
+         {"Process architecture : " + arch, "Controller client    : NOT FOUND", "NVDA running         : no",
+          "Backend              : none (NVDA controller client not found)", "",
+          "Place nvdaControllerClient" + arch + ".dll next to this executable."},
+         {}},
+        {"running, say", true, 0, true, 0,
+         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : yes",
+          "Backend              : NVDA controller client (NVDA running)", "", "Sending a test phrase to NVDA..."},
+         {phrase}},
+        {"running", true, 0, false, 0,
+         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : yes",
+          "Backend              : NVDA controller client (NVDA running)"},
+         {}},
+        {"not running, say", true, 1, true, 2,
+         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : no",
+          "Backend              : NVDA controller client (NVDA not running)", "", "Sending a test phrase to NVDA..."},
+         {}},
+    };
+    const fs::path dir = fs::temp_directory_path() / ("twr_speechcheck_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    Log::SetPathForTesting(dir / "test.log");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Speech::ResetForTesting();
+        std::vector<std::string> spoken;
+        Speech::Platform p;
+        p.architecture = kArchName;
+        p.resource = [](std::string_view) -> std::optional<std::string_view> { return std::nullopt; };
+        p.appDataDir = [&] { return dir; };
+        p.bind = [&](const Speech::Candidate&) -> std::optional<Speech::Client> {
+            if (!c.bound) return std::nullopt;
+            return Speech::Client{[&] { return c.running; }, [&](std::string_view t) {
+                                      spoken.emplace_back(t);
+                                      return 0;
+                                  }};
+        };
+        Speech::Init(p);
+        // The gate never holds back the test phrase.
+        Speech::Gate = [] { return false; };
+
+        ::testing::internal::CaptureStdout();
+        const int rc = Program::SpeechCheck(c.say);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        std::string expected;
+        for (const auto& line : c.lines) expected += line + "\n";
+        EXPECT_EQ(rc, c.exitCode);
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(spoken, c.spoken);
+    }
+    Speech::ResetForTesting();
+    Log::SetPathForTesting({});
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace twr
