@@ -40,6 +40,8 @@ public:
     static int SpeechCheck(bool say);
     // --config: the settings as this build reads them. 1 when there is no settings file, else 0.
     static int DumpConfig();
+    // --sounds: renders every earcon of the catalogue and prints its length and peak. Always 0.
+    static int ListSounds();
 };
 
 }  // namespace twr

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/console.h"
+#include "app/program.h"
 #include "feedback/sound_library.h"
 
 namespace twr::SoundsReport {
@@ -60,9 +61,13 @@ std::vector<std::string> Lines() {
     return lines;
 }
 
-int Print() {
-    for (const std::string& line : Lines()) Console::WriteLine(line);
+}  // namespace twr::SoundsReport
+
+namespace twr {
+
+int Program::ListSounds() {
+    for (const std::string& line : SoundsReport::Lines()) Console::WriteLine(line);
     return 0;
 }
 
-}  // namespace twr::SoundsReport
+}  // namespace twr

@@ -5,9 +5,8 @@
 
 namespace twr::SoundsReport {
 
-// The report's lines in order, without line ends. Renders (and caches) every cue.
+// The lines that Program::ListSounds prints, in order, without line ends. Renders (and caches)
+// every cue.
 [[nodiscard]] std::vector<std::string> Lines();
-// Prints the report to standard output; the exit code, always 0.
-int Print();
 
 }  // namespace twr::SoundsReport

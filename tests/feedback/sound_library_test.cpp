@@ -7,6 +7,8 @@
 #include <set>
 #include <thread>
 
+#include "../helpers/earcon_digest.h"
+
 namespace twr {
 namespace {
 
@@ -18,84 +20,88 @@ int Peak(const Samples& s) {
     return peak;
 }
 
-// Every cue in display order: sample count, first sample, peak magnitude. The counts follow
-// from the recipes; the peaks pin the synthesis (a canvas cue whose loudest sample lies inside
-// its fades stays below 26868, the truncation of 0.82 of full scale).
+// Every cue in display order: sample count, first sample, peak magnitude and the digest of all
+// its samples. The counts follow from the recipes; the peaks show the level rules (a canvas cue
+// whose loudest sample lies inside its fades stays below 26868, the truncation of 0.82 of full
+// scale). The digests were reproduced by a separate evaluation of the recipes written apart from
+// this code, so a misread constant or a reordered expression shows up here, not only against the
+// four reference recordings of the self-test.
 struct CueRow {
     const char* name;
     size_t length;
     int first;
     int peak;
     bool canvas;
+    std::uint64_t digest;
 };
 
 const CueRow kCues[] = {
-    {"None", 0, 0, 0, false},
-    {"Rising Sweep", 8820, 0, 32766, false},
-    {"Falling Sweep", 8820, 0, 32766, false},
-    {"Low Double Beep", 8820, 0, 32766, false},
-    {"High Double Beep", 8820, 0, 32766, false},
-    {"Two Tone Up", 9480, 0, 27851, false},
-    {"Two Tone Down", 9480, 0, 27851, false},
-    {"Soft Chime", 16758, 0, 26853, false},
-    {"Short Blip", 2646, 0, 26213, false},
-    {"Triple Blip", 9038, 0, 26212, false},
-    {"Low Thud", 7497, 0, 28738, false},
-    {"Alert Warble", 15876, 0, 26205, false},
-    {"Major Triad Up", 18522, 0, 26868, true},
-    {"Major Triad Down", 18522, 0, 26868, true},
-    {"Minor Triad Up", 18522, 0, 26868, true},
-    {"Minor Triad Down", 18522, 0, 26868, true},
-    {"Perfect Fifth", 17199, 0, 26868, true},
-    {"Octave Leap", 16317, 0, 26868, true},
-    {"Fanfare", 20727, 0, 26868, true},
-    {"Little Fanfare", 19183, 0, 26868, true},
-    {"Pentatonic Run Up", 21609, 0, 26868, true},
-    {"Pentatonic Run Down", 21609, 0, 26868, true},
-    {"Question", 17199, 0, 26868, true},
-    {"Answer", 17199, 0, 26868, true},
-    {"Music Box", 30869, 0, 26868, true},
-    {"Lullaby", 41895, 0, 26868, true},
-    {"Waltz", 20506, 0, 26868, true},
-    {"Skip Step", 22932, 0, 26868, true},
-    {"Cascade", 25798, 0, 26868, true},
-    {"Staircase", 18301, 0, 26868, true},
-    {"Gentle Ping", 18522, 0, 26662, true},
-    {"Bright Ping", 14994, 0, 26616, true},
-    {"Soft Pop", 3087, 0, 26572, true},
-    {"Bubble", 6615, 0, 26868, true},
-    {"Marimba", 13230, 0, 26467, true},
-    {"Wood Block", 5292, 0, 26868, true},
-    {"Glass Tap", 11466, 0, 25740, true},
-    {"Crystal", 22932, 0, 26868, true},
-    {"Bell Ding", 22050, 0, 26868, true},
-    {"Doorbell", 36162, 0, 26868, true},
-    {"Elevator Chime", 32634, 0, 26868, true},
-    {"Submarine Ping", 30869, 0, 26804, true},
-    {"Radar Blip", 1984, 0, 26213, false},
-    {"Harp Pluck", 16758, 0, 26868, true},
-    {"Kalimba", 14994, 0, 26798, true},
-    {"Celesta", 20286, 0, 26868, true},
-    {"Gentle Alert", 17640, 0, 26727, true},
-    {"Urgent Alert", 19183, 0, 26868, true},
-    {"Siren Sweep", 22932, 0, 26868, true},
-    {"Warning Trill", 15872, 0, 26213, false},
-    {"Error Low", 16758, 0, 26868, true},
-    {"Error Double", 21168, 0, 26868, true},
-    {"Attention Rise", 14553, 0, 26868, true},
-    {"Attention Fall", 14553, 0, 26868, true},
-    {"Klaxon", 29106, 0, 26868, true},
-    {"Buzz", 9702, 0, 26868, true},
-    {"Tick", 970, 0, 25595, true},
-    {"Tock", 1234, 0, 25595, true},
-    {"Soft Click", 705, 0, 25071, true},
-    {"Whoosh Up", 14112, 0, 26868, true},
-    {"Whoosh Down", 14112, 0, 26868, true},
-    {"Air Puff", 6174, 0, 26868, true},
-    {"Heartbeat", 24696, 0, 24374, true},
-    {"Pulse", 15434, 0, 26868, true},
-    {"Drip", 8820, 0, 26868, true},
-    {"Ripple", 21168, 0, 26868, true},
+    {"None", 0, 0, 0, false, 0xcbf29ce484222325ull},
+    {"Rising Sweep", 8820, 0, 32766, false, 0x02450483e9c5400full},
+    {"Falling Sweep", 8820, 0, 32766, false, 0xa29034d0c2d5fdc1ull},
+    {"Low Double Beep", 8820, 0, 32766, false, 0xc9d644829db12e35ull},
+    {"High Double Beep", 8820, 0, 32766, false, 0x5763fa5109e69795ull},
+    {"Two Tone Up", 9480, 0, 27851, false, 0x758b82c57b9c610eull},
+    {"Two Tone Down", 9480, 0, 27851, false, 0xc5ccd70519d8a2b6ull},
+    {"Soft Chime", 16758, 0, 26853, false, 0x9459d5c5053ad667ull},
+    {"Short Blip", 2646, 0, 26213, false, 0x2728fbe1ef038ecfull},
+    {"Triple Blip", 9038, 0, 26212, false, 0x43da00029cf68178ull},
+    {"Low Thud", 7497, 0, 28738, false, 0x20e8ffa3c2ca848aull},
+    {"Alert Warble", 15876, 0, 26205, false, 0x115b27bdc0402180ull},
+    {"Major Triad Up", 18522, 0, 26868, true, 0x2db8c271ab4caafdull},
+    {"Major Triad Down", 18522, 0, 26868, true, 0xa0bbdb9cf205a3b9ull},
+    {"Minor Triad Up", 18522, 0, 26868, true, 0xae0b3c7b3aaa2f4eull},
+    {"Minor Triad Down", 18522, 0, 26868, true, 0xb55d4c9b6b8761b8ull},
+    {"Perfect Fifth", 17199, 0, 26868, true, 0x5555003a729bcca2ull},
+    {"Octave Leap", 16317, 0, 26868, true, 0xf209ed515d961f2eull},
+    {"Fanfare", 20727, 0, 26868, true, 0x91a355bbb449c0baull},
+    {"Little Fanfare", 19183, 0, 26868, true, 0xc83cda9a0085f44aull},
+    {"Pentatonic Run Up", 21609, 0, 26868, true, 0x34f0a7d3f32d5e81ull},
+    {"Pentatonic Run Down", 21609, 0, 26868, true, 0x1613d3995e6f264aull},
+    {"Question", 17199, 0, 26868, true, 0x5564296ab2afecfeull},
+    {"Answer", 17199, 0, 26868, true, 0xfd0e7ed3f746db34ull},
+    {"Music Box", 30869, 0, 26868, true, 0x06e4e23474b26311ull},
+    {"Lullaby", 41895, 0, 26868, true, 0xd352cf6ed15bdaebull},
+    {"Waltz", 20506, 0, 26868, true, 0x84e65a54324e90afull},
+    {"Skip Step", 22932, 0, 26868, true, 0xce46b1a8c8adf9d8ull},
+    {"Cascade", 25798, 0, 26868, true, 0x86e3d27644dd5861ull},
+    {"Staircase", 18301, 0, 26868, true, 0x2dc2e41103796904ull},
+    {"Gentle Ping", 18522, 0, 26662, true, 0x8c39d51ba9552337ull},
+    {"Bright Ping", 14994, 0, 26616, true, 0xe811012e1b8605f8ull},
+    {"Soft Pop", 3087, 0, 26572, true, 0xfc475ab1e49b7fb4ull},
+    {"Bubble", 6615, 0, 26868, true, 0xcfa3a2611317fe83ull},
+    {"Marimba", 13230, 0, 26467, true, 0x09faecc7b123339eull},
+    {"Wood Block", 5292, 0, 26868, true, 0xbdf2fd893b7bca3bull},
+    {"Glass Tap", 11466, 0, 25740, true, 0xcf985e68da0f13a0ull},
+    {"Crystal", 22932, 0, 26868, true, 0x7bc9f14fbb4c34ffull},
+    {"Bell Ding", 22050, 0, 26868, true, 0x3e72a3a757ff0ec9ull},
+    {"Doorbell", 36162, 0, 26868, true, 0x5785878a34baa14aull},
+    {"Elevator Chime", 32634, 0, 26868, true, 0x32a08d08a4e116f2ull},
+    {"Submarine Ping", 30869, 0, 26804, true, 0xfc383d58c3b74d1dull},
+    {"Radar Blip", 1984, 0, 26213, false, 0xcaeca76567b4277bull},
+    {"Harp Pluck", 16758, 0, 26868, true, 0x8b766b7a7031aedcull},
+    {"Kalimba", 14994, 0, 26798, true, 0x9c78da1a6d53cafdull},
+    {"Celesta", 20286, 0, 26868, true, 0x59165a69f39fd7f8ull},
+    {"Gentle Alert", 17640, 0, 26727, true, 0xf1d17b6c73a0a267ull},
+    {"Urgent Alert", 19183, 0, 26868, true, 0x841ffe18aa4c5d8eull},
+    {"Siren Sweep", 22932, 0, 26868, true, 0x5af170fb66cb980dull},
+    {"Warning Trill", 15872, 0, 26213, false, 0x7d397fac8b965485ull},
+    {"Error Low", 16758, 0, 26868, true, 0x2797dfe6b62f5656ull},
+    {"Error Double", 21168, 0, 26868, true, 0x51eaff607152df25ull},
+    {"Attention Rise", 14553, 0, 26868, true, 0xddc5127033d98e6aull},
+    {"Attention Fall", 14553, 0, 26868, true, 0xdc571f59c636aad4ull},
+    {"Klaxon", 29106, 0, 26868, true, 0xa63f910552626c97ull},
+    {"Buzz", 9702, 0, 26868, true, 0xaeb3c32220fcc1c7ull},
+    {"Tick", 970, 0, 25595, true, 0x2c6305cab9ceb2d3ull},
+    {"Tock", 1234, 0, 25595, true, 0xb4be989b8ef1729cull},
+    {"Soft Click", 705, 0, 25071, true, 0xa10d9d8c592e767full},
+    {"Whoosh Up", 14112, 0, 26868, true, 0x52b62aa058dad90full},
+    {"Whoosh Down", 14112, 0, 26868, true, 0x927f8b68bdab5e3cull},
+    {"Air Puff", 6174, 0, 26868, true, 0x31a16d46491c55b9ull},
+    {"Heartbeat", 24696, 0, 24374, true, 0xeb67bfabe6c5f707ull},
+    {"Pulse", 15434, 0, 26868, true, 0xd36b2fec1e93f10eull},
+    {"Drip", 8820, 0, 26868, true, 0x524b2979223bde40ull},
+    {"Ripple", 21168, 0, 26868, true, 0xcc0569ba702adc2dull},
 };
 
 TEST(SoundLibraryCatalogue, EveryCueInOrderWithItsLengthFirstSampleAndPeak) {
@@ -115,6 +121,7 @@ TEST(SoundLibraryCatalogue, EveryCueInOrderWithItsLengthFirstSampleAndPeak) {
         EXPECT_LE(s.size(), 44100u);
         EXPECT_EQ(s.front(), row.first);
         EXPECT_EQ(Peak(s), row.peak);
+        EXPECT_EQ(earcon_digest::Fnv1a64(s), row.digest);
         if (row.canvas) EXPECT_LE(Peak(s), 26868);
         sounds.insert(s);
     }
