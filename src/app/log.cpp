@@ -6,6 +6,7 @@
 
 #include "app/config.h"
 #include "app/errors.h"
+#include "app/json.h"
 #include "app/platform.h"
 #include "app/threads.h"
 
@@ -112,8 +113,7 @@ std::string Log::ReadAll() noexcept {
             std::lock_guard<std::mutex> g(Lock());
             bytes = platform::ReadFileBytes(path);
         }
-        if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-        return bytes;
+        return DecodeFileText(bytes);
     } catch (const std::exception& e) {
         return std::string("Failed to read log: ") + e.what();
     } catch (...) {

@@ -76,9 +76,15 @@ fs::path TempDir() {
 }
 
 void CreateDirectories(const fs::path& dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec && !DirectoryExists(dir)) ThrowFileError(dir, static_cast<DWORD>(ec.value()));
+    // Folder by folder with the Win32 call: the C++ library reports these failures as C
+    // runtime errno values, which would be read as unrelated Windows error numbers.
+    if (dir.empty() || DirectoryExists(dir)) return;
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir) CreateDirectories(parent);
+    if (!::CreateDirectoryW(dir.c_str(), nullptr)) {
+        const DWORD err = ::GetLastError();
+        if (!DirectoryExists(dir)) ThrowFileError(dir, err);
+    }
 }
 
 bool FileExists(const fs::path& path) noexcept {

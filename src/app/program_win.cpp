@@ -14,6 +14,8 @@
 #include "app/threads.h"
 #include "app/version.h"
 #include "app/win_error.h"
+#include "feedback/speech.h"
+#include "selftest/capture_test.h"
 #include "update/updater.h"
 
 namespace twr {
@@ -36,6 +38,10 @@ const std::map<std::string, Tool>& Tools() {
              return 0;
          }},
         {"--devices", [](const auto&, const auto&) { return DeviceReport::ListDevices(); }},
+        {"--speech", [](const auto&, const CommandLine& cl) { return Program::SpeechCheck(cl.say); }},
+        {"--config", [](const auto&, const auto&) { return Program::DumpConfig(); }},
+        {"--sounds", [](const auto&, const auto&) { return Program::ListSounds(); }},
+        {"--captest", [](const auto& args, const auto&) { return CaptureTest::Run(args); }},
     };
     return tools;
 }
@@ -116,6 +122,10 @@ int Program::RunApp() {
     ::SetProcessDPIAware();
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
+    Speech::Init();
+    // The one Config of the windowed run lives until the process ends.
+    static Config* config = new Config();
+    (void)config;
     throw InvalidOperation("The main window is not part of this build.");
 }
 

@@ -96,7 +96,13 @@ class Harness:
         user = [u for u in user if u != "Public"][0]
         self.profile = os.path.join(self.drive_c, "users", user)
         self.appdata = os.path.join(self.profile, "AppData", "Local", "Tapewright")
-        self.temp = os.path.join(self.profile, "AppData", "Local", "Temp")
+        # The Windows %TEMP% of this prefix (Wine puts it under the profile, not AppData).
+        out = subprocess.run(["wine", "cmd", "/c", "echo %TEMP%"], env=self.env, capture_output=True,
+                             timeout=120).stdout.decode("utf-8", "replace").strip()
+        if len(out) > 3 and out[1:3] == ":\\" and out[0].upper() == "C":
+            self.temp = os.path.join(self.drive_c, *out[3:].split("\\"))
+        else:
+            self.temp = os.path.join(self.profile, "Temp")
         os.makedirs(self.temp, exist_ok=True)
         # Wine starts the sound driver lazily; a first run settles it so tests do not race it.
         self.run(["--version"], timeout=120)

@@ -53,3 +53,19 @@ def test_unreadable_settings_are_kept_aside_before_a_save(h):
     assert h.run(["snd_volume", "50"], exe=h.tool("config_roundtrip")).rc == 0
     assert open(_settings(h) + ".bad", "rb").read() == b'{"sample_rate": "44100", oops'
     assert '"snd_volume": 50' in open(_settings(h)).read()
+
+
+def test_app_data_folder_that_cannot_be_made_names_the_windows_reason(h):
+    # A file stands where the per-user folder belongs: loading the settings fails with the
+    # platform's own reason, while logging loses its line quietly.
+    os.makedirs(os.path.dirname(h.appdata), exist_ok=True)
+    with open(h.appdata, "w") as f:
+        f.write("not a folder")
+    try:
+        r = h.run([], exe=h.tool("config_roundtrip"))
+        assert r.rc == 1, r
+        assert r.err.startswith("IoError: ") and "already exists" in r.err, r
+        assert r.err.rstrip().endswith("\\AppData\\Local\\Tapewright'"), r
+        assert h.run(["named", "T", "INFO", "lost"], exe=h.tool("log_probe")).rc == 0
+    finally:
+        os.remove(h.appdata)

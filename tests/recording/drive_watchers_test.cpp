@@ -1,0 +1,199 @@
+#include "recording/drive_watchers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace twr {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Polls until the condition holds or two seconds have passed.
+template <typename F>
+bool Eventually(F condition) {
+    for (int i = 0; i < 400; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+struct FakeDrives {
+    std::mutex mutex;
+    std::set<std::string> present = {"E:\\"};
+    std::atomic<int> checks{0};
+    bool Has(const fs::path& p) {
+        ++checks;
+        std::lock_guard lock(mutex);
+        return present.count(p.string()) > 0;
+    }
+    void Set(const std::string& root, bool on) {
+        std::lock_guard lock(mutex);
+        if (on) present.insert(root); else present.erase(root);
+    }
+};
+
+TEST(DriveMonitorTest, ReportsEachLossOnceAndAgainAfterTheDriveReturns) {
+    FakeDrives drives;
+    std::mutex m;
+    std::vector<std::string> lost;
+    // A long interval: only Wake makes the monitor look again, so the test does not race a timer.
+    DriveMonitor monitor([] { return std::string("E:\\Rec"); },
+                         [&](const std::string& root) {
+                             std::lock_guard lock(m);
+                             lost.push_back(root);
+                         },
+                         [&](const fs::path& p) { return drives.Has(p); }, 60000);
+    EXPECT_TRUE(monitor.Present());
+    monitor.Start();
+    auto count = [&] {
+        std::lock_guard lock(m);
+        return lost.size();
+    };
+    auto checkedAfterWake = [&] {
+        int before = drives.checks;
+        monitor.Wake();
+        ASSERT_TRUE(Eventually([&] { return drives.checks > before; }));
+    };
+    checkedAfterWake();
+    EXPECT_EQ(count(), 0u);
+    drives.Set("E:\\", false);
+    monitor.Wake();
+    ASSERT_TRUE(Eventually([&] { return count() == 1; }));
+    checkedAfterWake();
+    checkedAfterWake();
+    EXPECT_EQ(count(), 1u) << "a drive that stays away is reported once";
+    drives.Set("E:\\", true);
+    checkedAfterWake();
+    EXPECT_TRUE(monitor.Present());
+    drives.Set("E:\\", false);
+    monitor.Wake();
+    ASSERT_TRUE(Eventually([&] { return count() == 2; }));
+    monitor.Stop();
+    EXPECT_FALSE(monitor.Running());
+    std::lock_guard lock(m);
+    EXPECT_EQ(lost, (std::vector<std::string>{"E:", "E:"}));
+}
+
+TEST(DriveMonitorTest, SystemDriveAndRootlessFoldersAreAlwaysPresent) {
+    int probed = 0;
+    auto probe = [&](const fs::path&) { return ++probed, false; };
+    for (const char* folder : {"C:\\Rec", "c:/x", "relative\\rec", ""}) {
+        EXPECT_TRUE(DriveMonitor::CheckPresent(folder, probe)) << folder;
+    }
+    EXPECT_EQ(probed, 0);
+    EXPECT_FALSE(DriveMonitor::CheckPresent("E:\\Rec", probe));
+    EXPECT_TRUE(DriveMonitor::CheckPresent("E:\\Rec", [](const fs::path&) -> bool { throw std::runtime_error("x"); }));
+}
+
+TEST(DriveMonitorTest, RestartsAfterStop) {
+    std::atomic<int> lost{0};
+    std::atomic<bool> there{true};
+    DriveMonitor monitor([] { return std::string("F:\\"); }, [&](const std::string&) { ++lost; },
+                         [&](const fs::path&) { return there.load(); }, 60000);
+    for (int round = 1; round <= 2; ++round) {
+        there = true;
+        monitor.Start();
+        there = false;
+        monitor.Wake();
+        ASSERT_TRUE(Eventually([&] { return lost == round; }));
+        monitor.Stop();
+    }
+}
+
+// Everything the watcher's thread may touch is shared with it, so a thread still ending after a
+// test cannot reach freed memory.
+struct Endpoints {
+    FakeDrives drives;
+    std::mutex m;
+    std::vector<std::string> ids;
+    bool enumerationFails = false;
+    std::vector<std::string> ready;
+};
+
+class AutoResumeTest : public ::testing::Test {
+protected:
+    std::shared_ptr<AutoResumeWatcher> Make(std::string device2, std::string reason = "mic") {
+        AutoResumeWatcher::Probes p;
+        auto w = world;
+        p.DirectoryExists = [w](const fs::path& root) { return w->drives.Has(root); };
+        p.EndpointIds = [w] {
+            std::lock_guard lock(w->m);
+            if (w->enumerationFails) throw std::runtime_error("enumeration failed");
+            return w->ids;
+        };
+        p.IntervalMs = 5;
+        return std::make_shared<AutoResumeWatcher>(
+            "E:\\Rec", "mic-1", std::move(device2), std::move(reason),
+            [w](const std::string& r) {
+                std::lock_guard lock(w->m);
+                w->ready.push_back(r);
+            },
+            p);
+    }
+    size_t ReadyCount() {
+        std::lock_guard lock(world->m);
+        return world->ready.size();
+    }
+    void SetIds(std::vector<std::string> v, bool fails = false) {
+        std::lock_guard lock(world->m);
+        world->ids = std::move(v);
+        world->enumerationFails = fails;
+    }
+
+    std::shared_ptr<Endpoints> world = std::make_shared<Endpoints>();
+    FakeDrives& drives = world->drives;
+    std::vector<std::string>& ready = world->ready;
+};
+
+TEST_F(AutoResumeTest, NoneOrEmptySecondInputNeedsOnlyTheDriveAndTheFirstInput) {
+    for (const char* second : {"none", ""}) {
+        SCOPED_TRACE(second);
+        ready.clear();
+        drives.Set("E:\\", false);
+        SetIds({"mic-1"});
+        auto w = Make(second);
+        w->Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(ReadyCount(), 0u) << "not ready while the drive is away";
+        drives.Set("E:\\", true);
+        ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
+        EXPECT_FALSE(w->Running());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(ready, std::vector<std::string>{"mic"}) << "ready is reported once";
+    }
+}
+
+TEST_F(AutoResumeTest, WaitsForTheSecondInputAndReportsTheLatestReason) {
+    SetIds({"mic-1"});
+    auto w = Make("mic-2");
+    w->Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ReadyCount(), 0u);
+    w->SetReason("both");
+    SetIds({"mic-1", "mic-2"}, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ReadyCount(), 0u) << "a failed enumeration finds nothing";
+    SetIds({"mic-1", "mic-2"}, false);
+    ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
+    EXPECT_EQ(ready[0], "both");
+}
+
+TEST_F(AutoResumeTest, ClearingRunningEndsTheWait) {
+    SetIds({});
+    auto w = Make("none");
+    w->Start();
+    EXPECT_TRUE(w->Running());
+    w->SetRunning(false);
+    w->Wake();
+    SetIds({"mic-1"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(ReadyCount(), 0u);
+}
+
+}  // namespace
+}  // namespace twr

@@ -1,0 +1,559 @@
+// The writer loop on a simulated clock: scripted inputs deliver blocks at their own pace, time
+// moves only when the loop sleeps or waits for a block, so no test really sleeps.
+#include "recording/writer_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+
+#include "app/errors.h"
+#include "app/json.h"
+#include "recording/audio_file.h"
+#include "recording/recovery_journal.h"
+#include "recording/rf64_writer.h"
+#include "recording/wav_file.h"
+#include "recording/wav_test_support.h"
+
+namespace twr {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::ScratchDir;
+
+class FakeWorld : public WriterClock {
+public:
+    double now = 0.0;
+    bool stop = false;
+    double stopAt = 1e9;
+    std::vector<std::function<void(FakeWorld&)>> hooks;
+
+    double Now() override { return now; }
+    bool StopSet() override { return stop; }
+    bool WaitStop(int ms) override {
+        AdvanceTo(now + ms / 1000.0);
+        return stop;
+    }
+    void AdvanceTo(double t) {
+        if (t < now) return;
+        now = t;
+        if (now >= stopAt) stop = true;
+        for (auto& h : hooks) h(*this);
+    }
+};
+
+// Produces a block of `frames` stereo frames every frames/48000 s while `delivering` says so.
+class FakeInput : public WriterInput {
+public:
+    FakeInput(FakeWorld& world, int number, int frames, int rate = 48000)
+        : world_(world), number_(number), frames_(frames), period_(static_cast<double>(frames) / rate),
+          nextAt_(period_) {}
+
+    std::function<bool(double)> delivering = [](double) { return true; };
+    std::function<float(double)> value = [](double) { return 0.25f; };
+    double stampOffset = 0.0;
+    bool settled = true, failed = false, alive = true;
+    std::string error;
+    int taken = 0;
+
+    // Puts a block into the queue now, stamped with an arbitrary time.
+    void Inject(double stamp, float v) { queue_.push_back({stamp, std::vector<float>(2 * frames_, v)}); }
+
+    int Number() const noexcept override { return number_; }
+    bool Settled() const noexcept override { return settled; }
+    bool Failed() const noexcept override { return failed; }
+    std::string Error() const override { return error; }
+    bool ThreadAlive() const noexcept override { return alive; }
+    size_t QueuedCount() const override {
+        const_cast<FakeInput*>(this)->Produce();
+        return queue_.size();
+    }
+    const float* Take(int timeoutMs, double& time, int& count) override {
+        EXPECT_FALSE(holding_) << "a second block taken before the first was released";
+        Produce();
+        if (queue_.empty()) {
+            const double deadline = world_.now + timeoutMs / 1000.0;
+            double t = nextAt_;
+            while (t <= deadline && !(alive && delivering(t))) t += period_;
+            world_.AdvanceTo(t <= deadline ? t : deadline);
+            Produce();
+            if (queue_.empty()) return nullptr;
+        }
+        held_ = std::move(queue_.front());
+        queue_.pop_front();
+        holding_ = true;
+        ++taken;
+        time = held_.first;
+        count = static_cast<int>(held_.second.size());
+        return held_.second.data();
+    }
+    void ReleaseTaken() noexcept override { holding_ = false; }
+    void ClearRunning() noexcept override { running_ = false; }
+    bool WaitEnded(int) override { return true; }
+    void Drain() noexcept override { queue_.clear(); }
+    bool Holding() const { return holding_; }
+
+private:
+    void Produce() {
+        while (nextAt_ <= world_.now) {
+            if (alive && delivering(nextAt_))
+                queue_.push_back({nextAt_ + stampOffset, std::vector<float>(2 * frames_, value(nextAt_))});
+            nextAt_ += period_;
+        }
+    }
+
+    FakeWorld& world_;
+    int number_;
+    int frames_;
+    double period_;
+    double nextAt_;
+    bool running_ = true;
+    bool holding_ = false;
+    std::deque<std::pair<double, std::vector<float>>> queue_;
+    std::pair<double, std::vector<float>> held_;
+};
+
+// A file that fails when forced to the disk, as a vanished drive does on close.
+class FailingCloseFile : public AudioFile {
+public:
+    size_t ReadAt(uint64_t, void*, size_t) override { return 0; }
+    void WriteAt(uint64_t offset, const void*, size_t size) override { size_ = std::max(size_, offset + size); }
+    uint64_t Size() override { return size_; }
+    void Truncate(uint64_t size) override { size_ = size; }
+    void FlushToDisk() override { throw IoError("The device is not ready."); }
+    void Close() override {}
+
+private:
+    uint64_t size_ = 0;
+};
+
+struct Events {
+    std::vector<std::string> errors;
+    std::vector<std::pair<int, bool>> disconnects, stalls;
+    std::vector<double> stallTimes;
+    int splits = 0;
+};
+
+class WriterLoopTest : public ::testing::Test {
+protected:
+    static constexpr int kFrames = 480;  // 10 ms blocks at 48000 Hz
+
+    WriterLoopTest() : dir_("twr_writer") {
+        state_ = std::make_shared<RecorderState>();
+        state_->Session = std::make_shared<RecordingSession>();
+        state_->Session->Id = "20240105_093000";
+        state_->Prefix = "rec";
+        state_->OutputFolder = dir_.path();
+        state_->JournalPath = RecoveryJournal::PathFor(dir_.path());
+        state_->SampleRate = 48000;
+        state_->Channels = 2;
+        state_->BitsPerSample = 16;
+        state_->BufferFrames = kFrames;
+        state_->Clock = std::shared_ptr<WriterClock>(&world_, [](WriterClock*) {});
+        in1_ = std::make_shared<FakeInput>(world_, 1, kFrames);
+        state_->Input1 = in1_;
+        RecorderServices& s = state_->Services;
+        s = RecorderServices::Platform();
+        s.ReadSettings = [this] { return settings_; };
+        s.SaveFolder = [this] { return saveFolder_; };
+        s.TimestampNow = [this] { return "20240105_0930" + std::to_string(10 + stampCount_++); };
+        s.LocalNow = [] { return platform::LocalTime{2024, 1, 5, 9, 30, 2, 0}; };
+        state_->Callbacks.OnError = [this](const std::string& m) { events_.errors.push_back(m); };
+        state_->Callbacks.OnSplit = [this] { ++events_.splits; };
+        state_->Callbacks.OnMicDisconnected = [this](int n, bool c) { events_.disconnects.push_back({n, c}); };
+        state_->Callbacks.OnMicStall = [this](int n, bool s) {
+            events_.stalls.push_back({n, s});
+            events_.stallTimes.push_back(world_.now);
+        };
+    }
+
+    void AddSecondInput() {
+        in2_ = std::make_shared<FakeInput>(world_, 2, kFrames);
+        state_->Input2 = in2_;
+    }
+    void Run(double seconds) {
+        world_.stopAt = seconds;
+        state_->WriterAlive = true;
+        state_->RunWriter();
+        EXPECT_FALSE(state_->WriterAlive.load());
+    }
+    std::vector<fs::path> Wavs() const {
+        std::vector<fs::path> files;
+        for (auto& e : fs::recursive_directory_iterator(dir_.path()))
+            if (e.path().extension() == ".wav") files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    // The 16-bit samples of a recording.
+    static std::vector<int16_t> Samples(const fs::path& p) {
+        auto bytes = ReadBytes(p);
+        std::vector<int16_t> s((bytes.size() - 80) / 2);
+        std::memcpy(s.data(), bytes.data() + 80, s.size() * 2);
+        return s;
+    }
+
+    ScratchDir dir_;
+    FakeWorld world_;
+    std::shared_ptr<RecorderState> state_;
+    std::shared_ptr<FakeInput> in1_, in2_;
+    WriterSettings settings_;
+    std::string saveFolder_;
+    int stampCount_ = 0;
+    Events events_;
+};
+
+TEST(RoutingTest, RoutesAndGainsMatchTheLayoutTable) {
+    const float src[4] = {0.8f, -0.6f, 0.4f, 0.2f};
+    const struct {
+        const char* route;
+        int channels;
+        float gain;
+        std::vector<float> expected;
+    } cases[] = {
+        {"Both Channels", 2, 1.0f, {0.8f, -0.6f, 0.4f, 0.2f}},
+        {"Left Channel Only", 2, 1.0f, {0.8f, 0.0f, 0.4f, 0.0f}},
+        {"Right Channel Only", 2, 1.0f, {0.0f, -0.6f, 0.0f, 0.2f}},
+        {"Left Channel Only", 2, 0.5f, {0.4f, 0.0f, 0.2f, 0.0f}},
+        {"Both Channels", 2, 0.5f, {0.4f, -0.3f, 0.2f, 0.1f}},
+        {"Both Channels", 1, 1.0f, {(0.8f + -0.6f) * 0.5f, (0.4f + 0.2f) * 0.5f}},
+        {"Left Channel Only", 1, 1.0f, {0.8f, 0.4f}},
+        {"Right Channel Only", 1, 1.0f, {-0.6f, 0.2f}},
+        // Routes compare exactly: anything else is both channels.
+        {"left channel only", 2, 1.0f, {0.8f, -0.6f, 0.4f, 0.2f}},
+    };
+    for (const auto& c : cases) {
+        float dst[4] = {9, 9, 9, 9};
+        ApplyRouting(src, 2, c.route, c.channels, dst, c.gain);
+        for (size_t i = 0; i < c.expected.size(); ++i)
+            EXPECT_EQ(dst[i], c.expected[i]) << c.route << " ch " << c.channels << " sample " << i;
+    }
+    float mono[1];
+    ApplyRouting(src, 1, "Both Channels", 1, mono, 1.0f);
+    uint32_t bits;
+    std::memcpy(&bits, &mono[0], 4);
+    EXPECT_EQ(bits, 0x3DCCCCCCu);
+}
+
+TEST(RoutingTest, MixAddsAndClampsToFullScale) {
+    float a[4] = {1.0f, 0.5f, -0.9f, 0.25f};
+    const float b[4] = {0.8f, -0.5f, -0.9f, 0.25f};
+    MixInto(a, b, 4);
+    EXPECT_EQ(a[0], 1.0f);
+    EXPECT_EQ(a[1], 0.0f);
+    EXPECT_EQ(a[2], -1.0f);
+    EXPECT_EQ(a[3], 0.5f);
+}
+
+TEST(NamingRuleTest, BaseNamesSuffixesAndClashCounters) {
+    EXPECT_EQ(RecordingBaseName("rec", "20240105_093000"), "rec_20240105_093000");
+    EXPECT_EQ(RecordingBaseName("", "20240105_093000"), "20240105_093000");
+    EXPECT_EQ(PartSuffix(1), "_part0001");
+    EXPECT_EQ(PartSuffix(12), "_part0012");
+    EXPECT_EQ(PartSuffix(10000), "_part10000");
+    std::set<std::string> taken = {"f/rec_1.wav", "f/rec.wav", "f/rec_2_part0001.wav", "f/rec_part0001.wav"};
+    auto exists = [&](const fs::path& p) { return taken.count(p.generic_string()) > 0; };
+    EXPECT_EQ(ChooseRecordingPath("f", "rec", "", exists).generic_string(), "f/rec_2.wav");
+    EXPECT_EQ(ChooseRecordingPath("f", "rec", "_part0001", exists).generic_string(), "f/rec_1_part0001.wav");
+    EXPECT_EQ(ChooseRecordingPath("f", "new", "", exists).generic_string(), "f/new.wav");
+    int used = -1;
+    EXPECT_EQ(ChooseRecordingPath("f", "new", "", exists, 3, &used).generic_string(), "f/new_3.wav");
+    EXPECT_EQ(used, 3);
+}
+
+TEST(DriveRootTest, RootsAndTheSystemDrive) {
+    const struct {
+        const char* path;
+        std::optional<std::string> root;
+    } roots[] = {
+        {"", std::nullopt},
+        {"D:\\Recordings", "D:\\"},
+        {"e:/rec", "e:/"},
+        {"E:", "E:"},
+        {"\\\\server\\share\\rec", "\\\\server\\share"},
+        {"relative\\folder", std::nullopt},
+        {"D:\\bad|name", std::nullopt},
+    };
+    for (const auto& r : roots) EXPECT_EQ(DriveRootOf(r.path), r.root) << r.path;
+    const struct {
+        const char* root;
+        bool system;
+    } drives[] = {{"C:\\", true}, {"c:/", true}, {"C:", true}, {"", true}, {"D:\\", false},
+                  {"\\\\server\\share", false}, {"CC:", false}};
+    for (const auto& d : drives) EXPECT_EQ(IsSystemDrive(d.root), d.system) << d.root;
+}
+
+TEST_F(WriterLoopTest, SteadyInputIsWrittenFlushedAndFinalized) {
+    std::vector<std::string> journalAt1s;
+    world_.hooks.push_back([&](FakeWorld& w) {
+        if (journalAt1s.empty() && w.now >= 1.0) journalAt1s.push_back(platform::ReadFileBytes(state_->JournalPath));
+    });
+    Run(5.0);
+    ASSERT_EQ(Wavs().size(), 1u);
+    const fs::path file = dir_ / "rec_20240105_093000.wav";
+    EXPECT_EQ(state_->CurrentFile(), file);
+    EXPECT_TRUE(events_.errors.empty());
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+    EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+    EXPECT_TRUE(WavFile::Verify(file, 2, 48000));
+    // Every block delivered before the stop is in the file.
+    const int64_t frames = state_->FramesCommitted.load();
+    EXPECT_NEAR(static_cast<double>(frames), 5.0 * 48000, 2.0 * kFrames);
+    EXPECT_EQ(fs::file_size(file), 80u + static_cast<uint64_t>(frames) * 4);
+    for (int16_t s : Samples(file)) ASSERT_EQ(s, 8192);  // 0.25 x 32767 rounded
+    // The journal named the file from the first second on, and is gone after a clean finish.
+    ASSERT_EQ(journalAt1s.size(), 1u);
+    JsonObject j = JsonObject::ParseObject(journalAt1s[0]);
+    EXPECT_EQ(j.GetString("current_file", ""), platform::PathText(file));
+    EXPECT_FALSE(fs::exists(state_->JournalPath));
+    EXPECT_FALSE(fs::exists(state_->JournalPath.string() + ".tmp"));
+}
+
+TEST_F(WriterLoopTest, JournalHoldsTheRecordingStateInItsFixedOrder) {
+    state_->BitsPerSample = 24;
+    std::string journal;
+    world_.hooks.push_back([&](FakeWorld& w) {
+        if (journal.empty() && w.now >= 2.5) journal = platform::ReadFileBytes(state_->JournalPath);
+    });
+    Run(3.0);
+    JsonObject j = JsonObject::ParseObject(journal);
+    const std::vector<std::string> keys = {"session_id", "start_time",       "sample_rate", "channels",
+                                           "bit_depth",  "current_file",     "frames_committed",
+                                           "last_flush", "split_number",     "clean_close"};
+    EXPECT_EQ(j.Keys(), keys);
+    EXPECT_EQ(j.GetString("session_id", ""), "20240105_093000");
+    EXPECT_EQ(j.GetInt("sample_rate", 0), 48000);
+    EXPECT_EQ(j.GetInt("channels", 0), 2);
+    EXPECT_EQ(j.GetInt("bit_depth", 0), 24);
+    EXPECT_EQ(j.GetString("last_flush", ""), "2024-01-05T09:30:02");
+    EXPECT_EQ(j.GetInt("split_number", 0), 1);
+    EXPECT_FALSE(j.GetBool("clean_close", true));
+    // Written right after the flush past 2 s: everything up to then is committed.
+    const int64_t committed = j.GetLong("frames_committed", 0);
+    EXPECT_GE(committed, static_cast<int64_t>(2.0 * 48000));
+    EXPECT_LT(committed, static_cast<int64_t>(2.2 * 48000));
+    EXPECT_NE(journal.find("\n    \"session_id\": \"20240105_093000\""), std::string::npos);
+}
+
+TEST_F(WriterLoopTest, SilenceReplacesAQuietInputAndItsStallIsReportedOnce) {
+    // Quiet from 1.0 s to 4.0 s.
+    in1_->delivering = [](double t) { return t < 1.0 || t >= 4.0; };
+    std::vector<double> silenceTimes;
+    int lastSilence = 0;
+    world_.hooks.push_back([&](FakeWorld& w) {
+        int n = state_->Session->SilenceBlocks.load();
+        if (n != lastSilence) silenceTimes.push_back(w.now), lastSilence = n;
+    });
+    Run(6.0);
+    const double blockPlus = static_cast<double>(kFrames) / 48000 + 0.05;
+    ASSERT_FALSE(silenceTimes.empty());
+    // Nothing before one block and 50 ms without audio, then one silence block per such interval.
+    EXPECT_GE(silenceTimes.front(), 1.0 + blockPlus);
+    for (size_t i = 1; i < silenceTimes.size(); ++i)
+        EXPECT_NEAR(silenceTimes[i] - silenceTimes[i - 1], blockPlus, 0.011) << i;
+    EXPECT_LT(silenceTimes.back(), 4.0 + 0.011);
+    EXPECT_EQ(static_cast<size_t>(state_->Session->SilenceBlocks.load()), silenceTimes.size());
+    const std::vector<std::pair<int, bool>> stalls = {{1, true}, {1, false}};
+    EXPECT_EQ(events_.stalls, stalls);
+    EXPECT_NEAR(events_.stallTimes[0], 3.0, blockPlus + 0.011);
+    EXPECT_NEAR(events_.stallTimes[1], 4.0, 0.011);
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+    EXPECT_TRUE(events_.errors.empty());
+}
+
+TEST_F(WriterLoopTest, StaleBlocksOfTheSecondInputAreDiscardedAndTheMixIsClamped) {
+    AddSecondInput();
+    settings_.In1Gain = 1.0f;
+    settings_.In2Gain = 1.0f;
+    in1_->value = [](double) { return 0.25f; };
+    in2_->value = [](double) { return 0.125f; };
+    // A backlog of input 2 more than half a second older than input 1's first block.
+    for (int i = 0; i < 20; ++i) in2_->Inject(-1.0 + i * 0.01, 0.5f);
+    // Later, input 1 goes loud: the sum clamps at full scale.
+    in1_->value = [](double t) { return t >= 2.0 ? 1.0f : 0.25f; };
+    in2_->value = [](double t) { return t >= 2.0 ? 0.8f : 0.125f; };
+    Run(3.0);
+    ASSERT_EQ(Wavs().size(), 1u);
+    std::map<int16_t, int> seen;
+    for (int16_t s : Samples(Wavs()[0])) ++seen[s];
+    EXPECT_EQ(seen.count(static_cast<int16_t>(std::lround(0.75 * 32767))), 0u) << "a stale block was mixed in";
+    EXPECT_GT(seen[12288], 0);  // 0.375
+    EXPECT_GT(seen[32767], 0);  // 1.0 + 0.8 clamped
+    for (const auto& [value, n] : seen)
+        EXPECT_TRUE(value == 12288 || value == 32767 || value == 8192 || value == 4096) << value;
+    EXPECT_EQ(in2_->taken, in1_->taken + 20);
+}
+
+class DeadInputTest : public WriterLoopTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DeadInputTest, DeadInputsContinueOrEndAsConfigured) {
+    const bool continueOn = GetParam();
+    AddSecondInput();
+    settings_.ContinueOnMicDisconnect = continueOn;
+    world_.hooks.push_back([this](FakeWorld& w) {
+        if (w.now >= 1.0) in1_->alive = false;
+        if (w.now >= 5.0) in2_->alive = false;
+    });
+    Run(8.0);
+    if (continueOn) {
+        const std::vector<std::pair<int, bool>> disconnects = {{1, true}, {2, false}};
+        EXPECT_EQ(events_.disconnects, disconnects);
+        EXPECT_NEAR(world_.now, 5.0, 0.2);
+        // The dead input is filled with silence, and its stall is reported once, about 2 s later.
+        const std::vector<std::pair<int, bool>> stalls = {{1, true}};
+        EXPECT_EQ(events_.stalls, stalls);
+        EXPECT_NEAR(events_.stallTimes[0], 3.0, 0.2);
+        EXPECT_GT(state_->Session->SilenceBlocks.load(), 20);
+    } else {
+        const std::vector<std::pair<int, bool>> disconnects = {{1, false}};
+        EXPECT_EQ(events_.disconnects, disconnects);
+        EXPECT_NEAR(world_.now, 1.0, 0.2);
+    }
+    EXPECT_TRUE(events_.errors.empty());
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+    EXPECT_TRUE(WavFile::Verify(Wavs().at(0), 2, 48000));
+}
+
+INSTANTIATE_TEST_SUITE_P(ContinueOnDisconnect, DeadInputTest, ::testing::Bool());
+
+TEST_F(WriterLoopTest, StartupWaitEndsWithoutAFile) {
+    const struct {
+        const char* name;
+        bool settles;
+        bool fails;
+        double stopAt;
+        std::vector<std::string> errors;
+        double endsAt;
+    } cases[] = {
+        {"never settles", false, false, 60.0, {"Timed out waiting for the audio devices to start."}, 10.0},
+        {"stopped while waiting", false, false, 3.0, {}, 3.0},
+        {"failed to open", true, true, 60.0, {"Failed to initialize audio devices.\n\nendpoint gone"}, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        world_.now = 0;
+        world_.stop = false;
+        events_ = Events{};
+        in1_->settled = c.settles;
+        in1_->failed = c.fails;
+        in1_->error = "endpoint gone";
+        state_->Session->Status = FinalizationStatus::Recording;
+        Run(c.stopAt);
+        EXPECT_EQ(events_.errors, c.errors);
+        EXPECT_NEAR(world_.now, c.endsAt, 0.011);
+        EXPECT_TRUE(Wavs().empty());
+        EXPECT_FALSE(fs::exists(state_->JournalPath));
+        EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+    }
+}
+
+TEST_F(WriterLoopTest, SplitsOpenNumberedPartsAndWaitForTheEndOfAPause) {
+    state_->AutoSplitSecs = 600;
+    std::string journalAfterSplit;
+    bool requestedFirst = false, requestedSecond = false;
+    world_.hooks.push_back([&](FakeWorld& w) {
+        if (!requestedFirst && w.now >= 1.0) requestedFirst = true, state_->SplitRequested = 1;
+        // A split asked for during a pause waits until the pause ends.
+        if (!requestedSecond && w.now >= 2.0) requestedSecond = true, state_->Paused = 1, state_->SplitRequested = 1;
+        if (w.now >= 2.5 && w.now < 3.0) EXPECT_EQ(state_->PartNumber.load(), 2);
+        if (w.now >= 3.0) state_->Paused = 0;
+        if (journalAfterSplit.empty() && events_.splits == 1)
+            journalAfterSplit = platform::ReadFileBytes(state_->JournalPath);
+    });
+    Run(4.0);
+    const std::vector<fs::path> expected = {dir_ / "rec_20240105_093000_part0001.wav",
+                                            dir_ / "rec_20240105_093010_part0002.wav",
+                                            dir_ / "rec_20240105_093011_part0003.wav"};
+    EXPECT_EQ(Wavs(), expected);
+    EXPECT_EQ(events_.splits, 2);
+    EXPECT_EQ(state_->Session->SplitCount.load(), 2);
+    EXPECT_EQ(state_->PartNumber.load(), 3);
+    for (const auto& f : expected) EXPECT_TRUE(WavFile::Verify(f, 2, 48000)) << f;
+    // Part 3 started when the pause ended, at 3 s: it holds about one second.
+    EXPECT_NEAR(static_cast<double>(state_->FramesCommitted.load()), 48000.0, 2.0 * kFrames);
+    JsonObject j = JsonObject::ParseObject(journalAfterSplit);
+    EXPECT_EQ(j.GetInt("split_number", 0), 2);
+    EXPECT_EQ(j.GetLong("frames_committed", -1), 0);
+    EXPECT_EQ(j.GetString("current_file", ""), platform::PathText(expected[1]));
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+}
+
+TEST_F(WriterLoopTest, SplitFailuresEndTheRecordingAndReportOnce) {
+    const struct {
+        const char* name;
+        std::string error;
+        FinalizationStatus status;
+        bool journalKept;
+    } cases[] = {
+        {"close fails", "Failed to close split file: The device is not ready.", FinalizationStatus::FinalizationFailed,
+         true},
+        {"drive gone", "Output drive disconnected during auto-split.", FinalizationStatus::Success, false},
+        {"next file refused", "Failed to open next split file: Access is denied.", FinalizationStatus::Success,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir(std::string("twr_split_") + c.name[0]);
+        world_ = FakeWorld{};
+        events_ = Events{};
+        in1_ = std::make_shared<FakeInput>(world_, 1, kFrames);
+        auto state = std::make_shared<RecorderState>();
+        state->Session = std::make_shared<RecordingSession>();
+        state->Session->Id = "20240105_093000";
+        state->OutputFolder = dir.path();
+        state->JournalPath = RecoveryJournal::PathFor(dir.path());
+        state->BitsPerSample = 16;
+        state->BufferFrames = kFrames;
+        state->Clock = state_->Clock;
+        state->Input1 = in1_;
+        state->Services = state_->Services;
+        state->Callbacks = state_->Callbacks;
+        const std::string name = c.name;
+        int created = 0;
+        auto platformCreate = state->Services.CreateFile;
+        state->Services.CreateFile = [&, platformCreate](const fs::path& p, int r, int ch, int b) {
+            ++created;
+            if (name == "close fails") return std::make_unique<Rf64Writer>(std::make_unique<FailingCloseFile>(), r, ch, b);
+            if (name == "next file refused" && created == 2) throw IoError("Access is denied.");
+            return platformCreate(p, r, ch, b);
+        };
+        if (name == "drive gone") {
+            saveFolder_ = "E:\\Rec";
+            auto realExists = state->Services.Exists;
+            state->Services.Exists = [realExists](const fs::path& p) { return p.string() != "E:\\" && realExists(p); };
+        }
+        world_.hooks.push_back([&](FakeWorld& w) {
+            if (w.now >= 1.0 && events_.errors.empty() && created == 1) state->SplitRequested = 1;
+        });
+        world_.stopAt = 3.0;
+        state->RunWriter();
+        saveFolder_.clear();
+        EXPECT_EQ(events_.errors, std::vector<std::string>{c.error});
+        EXPECT_EQ(events_.splits, 0);
+        EXPECT_NEAR(world_.now, 1.0, 0.05) << "the recording ends at the failed split";
+        EXPECT_EQ(state->Session->Status.load(), c.status);
+        EXPECT_EQ(fs::exists(state->JournalPath), c.journalKept);
+        if (c.status == FinalizationStatus::FinalizationFailed) {
+            EXPECT_EQ(state->Session->Error, c.error);
+        }
+    }
+}
+
+TEST_F(WriterLoopTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
+    const fs::path taken = dir_ / "rec_20240105_093000.wav";
+    testing::WriteBytes(taken, {1, 2, 3});
+    // The check says free (another program creates the file right after it).
+    int asked = 0;
+    auto realExists = state_->Services.Exists;
+    state_->Services.Exists = [&, realExists](const fs::path& p) { return ++asked == 1 ? false : realExists(p); };
+    Run(1.0);
+    EXPECT_EQ(ReadBytes(taken), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(state_->CurrentFile(), dir_ / "rec_20240105_093000_1.wav");
+    EXPECT_TRUE(WavFile::Verify(state_->CurrentFile(), 2, 48000));
+}
+
+}  // namespace
+}  // namespace twr
