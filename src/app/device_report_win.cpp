@@ -1,15 +1,16 @@
 #include "app/console.h"
 #include "app/device_report.h"
 #include "app/errors.h"
+#include "app/program.h"
 #include "app/win_raii.h"
 
-namespace twr::DeviceReport {
+namespace twr {
 
-int ListDevices() {
+int Program::ListDevices() {
     // The main thread is an apartment already; asking again only keeps the count balanced.
     win::ComScope com(COINIT_APARTMENTTHREADED);
     try {
-        for (const auto& entry : Entries(Wasapi::EnumerateDevices())) Console::WriteLine(entry);
+        for (const auto& entry : DeviceReport::Entries(Wasapi::EnumerateDevices())) Console::WriteLine(entry);
         return 0;
     } catch (const std::exception& e) {
         Console::ErrorLine("Device enumeration failed: " + FullText(e));
@@ -19,4 +20,4 @@ int ListDevices() {
     return 1;
 }
 
-}  // namespace twr::DeviceReport
+}  // namespace twr

@@ -42,6 +42,9 @@ public:
     static int DumpConfig();
     // --sounds: renders every earcon of the catalogue and prints its length and peak. Always 0.
     static int ListSounds();
+    // --devices: every endpoint with the id the settings store for it. 0, or 1 when the
+    // enumeration failed (reported on standard error).
+    static int ListDevices();
 };
 
 }  // namespace twr

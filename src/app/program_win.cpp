@@ -37,7 +37,7 @@ const std::map<std::string, Tool>& Tools() {
              Console::WriteLine(Program::VersionLine());
              return 0;
          }},
-        {"--devices", [](const auto&, const auto&) { return DeviceReport::ListDevices(); }},
+        {"--devices", [](const auto&, const auto&) { return Program::ListDevices(); }},
         {"--speech", [](const auto&, const CommandLine& cl) { return Program::SpeechCheck(cl.say); }},
         {"--config", [](const auto&, const auto&) { return Program::DumpConfig(); }},
         {"--sounds", [](const auto&, const auto&) { return Program::ListSounds(); }},

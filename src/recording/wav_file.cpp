@@ -200,7 +200,9 @@ bool WavFile::Repair(const std::filesystem::path& path) noexcept {
         }
         const int64_t d = IndexOf(b, n, "data");
         if (d < 0 || static_cast<uint64_t>(d) + 8 > length) throw FormatError("No data chunk found");
-        if (!TagAt(b + 8, "WAVE")) throw FormatError("No WAVE signature");
+        // A RIFF file of another form would only be caught by the verification after the patch;
+        // it is refused here, before anything is written, with the failure that verification gives.
+        if (!TagAt(b + 8, "WAVE")) throw FormatError(form == Form::Rf64 ? "No WAVE signature" : "Validation failed");
         if (form == Form::Rf64 && (!TagAt(b + 12, "ds64") || U32(b + 16) < 28)) throw FormatError("No ds64 chunk");
 
         const WavFormat format = ReadFormat(b, n);
