@@ -108,12 +108,13 @@ std::vector<Speech::Candidate> Speech::Candidates(const fs::path& exeFolder, con
 }
 
 std::optional<fs::path> Speech::Unpack(const Platform& platform) {
-    std::optional<std::string_view> library = platform.resource(kLibraryResource);
-    if (!library) {
-        Log::Info("No controller client is embedded in this build.");
-        return std::nullopt;
-    }
     try {
+        // Finding the resource can fail too (a damaged image); that must not stop the start.
+        std::optional<std::string_view> library = platform.resource(kLibraryResource);
+        if (!library) {
+            Log::Info("No controller client is embedded in this build.");
+            return std::nullopt;
+        }
         const fs::path folder = platform.appDataDir();
         const fs::path target = folder / platform::U8Path(LibraryFileName(platform.architecture));
         const bool existed = platform::FileExists(target);

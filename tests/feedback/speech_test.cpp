@@ -48,6 +48,7 @@ protected:
         p.architecture = "Arm64";
         p.exeFolder = root_ / "exe";
         p.resource = [this](std::string_view name) -> std::optional<std::string_view> {
+            if (resourceFails_) throw PlatformError("LoadResource failed, error 1813", 1813);
             auto it = resources_.find(std::string(name));
             if (it == resources_.end()) return std::nullopt;
             return std::string_view(it->second);
@@ -82,6 +83,7 @@ protected:
     fs::path root_;
     std::map<std::string, std::string> resources_;
     bool folderFails_ = false;
+    bool resourceFails_ = false;
     std::string bindable_ = "nvdaControllerClientArm64.dll";
     std::string throwFor_;
     int running_ = 0;
@@ -180,6 +182,16 @@ TEST_F(SpeechTest, UnpackWithoutEmbeddedLibrary) {
     EXPECT_EQ(Speech::Unpack(MakePlatform()), std::nullopt);
     EXPECT_TRUE(Logged("INFO", "No controller client is embedded in this build."));
     EXPECT_TRUE(fs::is_empty(root_ / "appdata"));
+}
+
+TEST_F(SpeechTest, UnreadableResourceIsAWarningAndTheOtherCandidatesAreTried) {
+    resourceFails_ = true;
+    EXPECT_NO_THROW(Speech::Init(MakePlatform()));
+    EXPECT_TRUE(Logged("WARNING",
+                       "Could not unpack the embedded NVDA controller client: LoadResource failed, error 1813"));
+    EXPECT_TRUE(Speech::IsBound());
+    EXPECT_EQ(tried_.front(), (root_ / "exe" / "nvdaControllerClientArm64.dll").string());
+    EXPECT_FALSE(fs::exists(Target()));
 }
 
 TEST_F(SpeechTest, LicenceThatCannotBeWrittenStillUsesTheLibrary) {

@@ -113,3 +113,12 @@ def test_find_device(h):
     assert r.rc == 0 and r.out.strip() == "-1", r
     r = h.run(["--find", ""], exe=h.tool("play_cue"))
     assert r.rc == 0 and r.out.strip() == "0", r
+
+    def find(text):
+        r = h.run(["--find", text], exe=h.tool("play_cue"))
+        assert r.rc == 0, r
+        return int(r.out.strip())
+    # Case is ignored, and of two devices that match the lower number wins.
+    a, b = find("TWR_SINK_A"), find("twr_sink_b")
+    assert a >= 0 and b >= 0 and a != b, (a, b)
+    assert find("Twr_Sink_") == min(a, b), (a, b)
