@@ -98,11 +98,14 @@ bool IsSystemDrive(std::string_view root) noexcept {
 }
 
 fs::path RecorderState::CurrentFile() const {
-    return *currentFile_.load(std::memory_order_acquire);
+    const fs::path* current = currentFile_.load(std::memory_order_acquire);
+    return current ? *current : fs::path();
 }
 
 void RecorderState::PublishCurrentFile(fs::path path) {
-    currentFile_.store(std::make_shared<const fs::path>(std::move(path)), std::memory_order_release);
+    // A deque never moves its elements when it grows.
+    publishedFiles_.push_back(std::move(path));
+    currentFile_.store(&publishedFiles_.back(), std::memory_order_release);
 }
 
 void RecorderState::Report(const std::function<void(const std::string&)>& cb, const std::string& text) {
@@ -166,6 +169,10 @@ void RecorderState::RunWriter() noexcept {
     } catch (...) {
         Log::Error("Worker died with exception: unknown exception");
         Session->Error = "unknown exception";
+        try {
+            Report(Callbacks.OnError, "An error occurred during recording: unknown exception");
+        } catch (...) {
+        }
     }
     Finalize(writer.get(), splitCloseError);
     WriterAlive.store(false, std::memory_order_release);
@@ -269,7 +276,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             time1 = clock.Now();
             block1 = silence.data();
             count1 = static_cast<int>(silence.size());
-            Session->SilenceBlocks.fetch_add(1);
+            // A take cut short by the stop (the reader ends with it) is no gap in the audio;
+            // counting it would report a clean stop as a quality warning.
+            if (!clock.StopSet()) Session->SilenceBlocks.fetch_add(1);
         }
 
         const float* block2 = nullptr;
@@ -291,7 +300,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 missing2 = true;
                 block2 = silence.data();
                 count2 = static_cast<int>(silence.size());
-                Session->SilenceBlocks.fetch_add(1);
+                if (!clock.StopSet()) Session->SilenceBlocks.fetch_add(1);
             }
         }
 
@@ -385,12 +394,13 @@ void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string
             WriteJournal(true);
         }
     } catch (const std::exception& e) {
-        Session->Status.store(FinalizationStatus::FinalizationFailed);
+        // The error first: an owner that sees the final status may read it at once.
         Session->Error = e.what();
+        Session->Status.store(FinalizationStatus::FinalizationFailed);
         Log::Error(std::string("Finalization failed: ") + e.what(), e);
     } catch (...) {
-        Session->Status.store(FinalizationStatus::FinalizationFailed);
         Session->Error = "unknown exception";
+        Session->Status.store(FinalizationStatus::FinalizationFailed);
         Log::Error("Finalization failed: unknown exception");
     }
     for (const auto& input : {Input1, Input2}) {

@@ -6,6 +6,7 @@
 // Portable.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -150,6 +151,7 @@ public:
     // Set before the thread starts, cleared as its very last act.
     std::atomic<bool> WriterAlive{false};
 
+    // Any thread may read; only Recorder::Start (before the writer starts) and the writer publish.
     [[nodiscard]] std::filesystem::path CurrentFile() const;
     void PublishCurrentFile(std::filesystem::path path);
 
@@ -170,8 +172,11 @@ private:
     std::unique_ptr<Rf64Writer> CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix);
     void Report(const std::function<void(const std::string&)>& cb, const std::string& text);
 
-    std::atomic<std::shared_ptr<const std::filesystem::path>> currentFile_{
-        std::make_shared<const std::filesystem::path>()};
+    // Every path ever published stays here until the state goes (one per part, plus clash
+    // retries), so a pointer the owner loaded never dangles and the owner only ever reads a path
+    // that was complete before its release store. Appended by Start and the writer thread only.
+    std::deque<std::filesystem::path> publishedFiles_;
+    std::atomic<const std::filesystem::path*> currentFile_{nullptr};
 };
 
 }  // namespace twr

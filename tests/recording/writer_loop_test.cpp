@@ -4,15 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
+#include "app/config.h"
 #include "app/errors.h"
 #include "app/json.h"
 #include "recording/audio_file.h"
+#include "recording/input_reader.h"
+#include "recording/recorder.h"
 #include "recording/recovery_journal.h"
 #include "recording/rf64_writer.h"
 #include "recording/wav_file.h"
@@ -59,6 +66,8 @@ public:
     bool settled = true, failed = false, alive = true;
     std::string error;
     int taken = 0;
+    // Runs when a take finds the queue empty, before it waits.
+    std::function<void()> onEmptyTake;
 
     // Puts a block into the queue now, stamped with an arbitrary time.
     void Inject(double stamp, float v) { queue_.push_back({stamp, std::vector<float>(2 * frames_, v)}); }
@@ -75,6 +84,7 @@ public:
     const float* Take(int timeoutMs, double& time, int& count) override {
         EXPECT_FALSE(holding_) << "a second block taken before the first was released";
         Produce();
+        if (queue_.empty() && onEmptyTake) onEmptyTake();
         if (queue_.empty()) {
             const double deadline = world_.now + timeoutMs / 1000.0;
             double t = nextAt_;
@@ -387,6 +397,22 @@ TEST_F(WriterLoopTest, StaleBlocksOfTheSecondInputAreDiscardedAndTheMixIsClamped
     EXPECT_EQ(in2_->taken, in1_->taken + 20);
 }
 
+TEST_F(WriterLoopTest, AStopThatEndsAnInputDuringItsTakeCountsNoSilence) {
+    AddSecondInput();
+    in2_->delivering = [](double t) { return t < 1.0; };
+    // The stop arrives while the writer waits for input 2's block; its reader ends with the stop.
+    in2_->onEmptyTake = [this] {
+        if (world_.now >= 1.0) world_.stop = true, in2_->alive = false;
+    };
+    Run(60.0);
+    EXPECT_TRUE(world_.stop);
+    EXPECT_LT(world_.now, 1.2);
+    EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+    EXPECT_TRUE(events_.errors.empty());
+    EXPECT_TRUE(events_.disconnects.empty());
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+}
+
 class DeadInputTest : public WriterLoopTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DeadInputTest, DeadInputsContinueOrEndAsConfigured) {
@@ -458,7 +484,9 @@ TEST_F(WriterLoopTest, SplitsOpenNumberedPartsAndWaitForTheEndOfAPause) {
         if (!requestedFirst && w.now >= 1.0) requestedFirst = true, state_->SplitRequested = 1;
         // A split asked for during a pause waits until the pause ends.
         if (!requestedSecond && w.now >= 2.0) requestedSecond = true, state_->Paused = 1, state_->SplitRequested = 1;
-        if (w.now >= 2.5 && w.now < 3.0) EXPECT_EQ(state_->PartNumber.load(), 2);
+        if (w.now >= 2.5 && w.now < 3.0) {
+            EXPECT_EQ(state_->PartNumber.load(), 2);
+        }
         if (w.now >= 3.0) state_->Paused = 0;
         if (journalAfterSplit.empty() && events_.splits == 1)
             journalAfterSplit = platform::ReadFileBytes(state_->JournalPath);
@@ -553,6 +581,159 @@ TEST_F(WriterLoopTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
     EXPECT_EQ(ReadBytes(taken), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(state_->CurrentFile(), dir_ / "rec_20240105_093000_1.wav");
     EXPECT_TRUE(WavFile::Verify(state_->CurrentFile(), 2, 48000));
+}
+
+
+TEST_F(WriterLoopTest, AFailureOfUnknownKindIsStillReportedAndTheFileFinalized) {
+    in1_->delivering = [](double t) { return t < 1.0; };
+    state_->Callbacks.OnMicStall = [](int, bool) { throw 42; };
+    Run(6.0);
+    EXPECT_EQ(events_.errors, std::vector<std::string>{"An error occurred during recording: unknown exception"});
+    EXPECT_EQ(state_->Session->Error, std::string("unknown exception"));
+    EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
+    ASSERT_EQ(Wavs().size(), 1u);
+    EXPECT_TRUE(WavFile::Verify(Wavs()[0], 2, 48000));
+    EXPECT_FALSE(fs::exists(state_->JournalPath));
+}
+
+// A capture stream that yields samples at the pace of a real 48000 Hz device.
+class PacedStream : public AudioStream {
+public:
+    int Read(std::span<float> buffer, int offset, int count) override {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const int64_t due = static_cast<int64_t>(elapsed * 48000) * 2 - delivered_;
+        const int n = static_cast<int>(std::min<int64_t>(count, std::max<int64_t>(due, 0)));
+        std::fill_n(buffer.begin() + offset, n, 0.25f);
+        delivered_ += n;
+        return n;
+    }
+    bool WaitForData(int timeoutMs) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 5)));
+        return true;
+    }
+    bool EventDriven() const noexcept override { return false; }
+    void Dispose() noexcept override {}
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    int64_t delivered_ = 0;
+};
+
+class PacedBackend : public CaptureBackend {
+public:
+    // Open waits until `openGate` is set (or 5 s have passed).
+    std::atomic<bool> openGate{true};
+    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override {
+        for (int i = 0; i < 500 && !openGate.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return std::make_unique<PacedStream>();
+    }
+};
+
+class RecorderTest : public ::testing::Test {
+protected:
+    RecorderTest() : dir_("twr_recorder"), config_(dir_ / "config.json") {
+        config_.Data().Set("save_folder", platform::PathText(dir_.path()));
+    }
+    std::unique_ptr<Recorder> Make() {
+        auto r = std::make_unique<Recorder>(config_, backend_, [](RecorderServices s) {
+            s.TimestampNow = [] { return std::string("20240105_093000"); };
+            return s;
+        });
+        r->OnError = [this](const std::string& m) {
+            std::lock_guard lock(errorsLock_);
+            errors_.push_back(m);
+        };
+        return r;
+    }
+    static bool WaitFor(const Recorder& r) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (r.WriterAlive() || r.ReadersAlive()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    ScratchDir dir_;
+    Config config_;
+    std::shared_ptr<PacedBackend> backend_ = std::make_shared<PacedBackend>();
+    std::mutex errorsLock_;
+    std::vector<std::string> errors_;
+};
+
+TEST_F(RecorderTest, StartChoosesFolderAndNameAndTheThreadsFinalizeTheFile) {
+    const struct {
+        const char* name;
+        std::string prefix;
+        int autoSplit;
+        bool group;
+        bool clash;
+        std::string expected;  // relative to the save folder
+    } cases[] = {
+        {"plain", "rec", 0, true, false, "rec_20240105_093000.wav"},
+        {"clash", "rec", 0, true, true, "rec_20240105_093000_1.wav"},
+        {"empty prefix", "", 0, true, false, "20240105_093000.wav"},
+        {"grouped parts", "rec", 600, true, false, "rec_20240105_093000/rec_20240105_093000_part0001.wav"},
+        {"parts, not grouped", "rec", 600, false, false, "rec_20240105_093000_part0001.wav"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto& e : fs::directory_iterator(dir_.path()))
+            if (e.path().filename() != "config.json") fs::remove_all(e.path());
+        if (c.clash) testing::WriteBytes(dir_ / "rec_20240105_093000.wav", {1});
+        config_.Set("auto_split_secs", c.autoSplit);
+        config_.Data().Set("group_splits", c.group);
+        auto recorder = Make();
+        const AudioDevice mic{"mic-1", "Mic", false};
+        const AudioDevice second{"mic-2", "Mic 2", false};
+        recorder->Start(mic, c.clash ? &second : nullptr, 48000, 2, 16, 480, c.prefix);
+        const fs::path expected = dir_.path() / platform::U8Path(c.expected);
+        EXPECT_EQ(recorder->CurrentFile(), expected);
+        EXPECT_EQ(recorder->OutputFolder(), expected.parent_path());
+        EXPECT_EQ(recorder->JournalPath(), expected.parent_path() / "active_recording.json");
+        EXPECT_EQ(recorder->PartNumber(), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(recorder->ReadersAlive());
+        recorder->Stop();
+        ASSERT_TRUE(WaitFor(*recorder));
+        EXPECT_EQ(recorder->Session()->Status.load(), FinalizationStatus::Success);
+        EXPECT_GT(recorder->FramesCommitted(), 0);
+        EXPECT_TRUE(WavFile::Verify(expected, 2, 48000));
+        EXPECT_FALSE(fs::exists(recorder->JournalPath()));
+        std::lock_guard lock(errorsLock_);
+        EXPECT_TRUE(errors_.empty());
+    }
+}
+
+TEST_F(RecorderTest, StopBeforeTheInputsOpenEndsWithoutAFileOrAnError) {
+    backend_->openGate = false;
+    auto recorder = Make();
+    recorder->Start(AudioDevice{"mic-1", "Mic", false}, nullptr, 48000, 1, 24, 480, "rec");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    recorder->Stop();
+    backend_->openGate = true;
+    ASSERT_TRUE(WaitFor(*recorder));
+    EXPECT_EQ(recorder->Session()->Status.load(), FinalizationStatus::Success);
+    EXPECT_FALSE(fs::exists(recorder->CurrentFile()));
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(RecorderTest, UnsupportedFormatsAreRefusedBeforeAnythingStarts) {
+    config_.Set("auto_split_secs", 600);
+    const struct {
+        int rate, channels, bits, frames;
+    } cases[] = {{48000, 0, 16, 480},     {48000, 3, 16, 480},     {7999, 2, 16, 480}, {384001, 2, 16, 480},
+                 {48000, 2, 16, 0},       {48000, 2, 16, 1048577}, {48000, 2, 8, 480}, {48000, 2, 20, 480}};
+    for (const auto& c : cases) {
+        auto recorder = Make();
+        EXPECT_THROW(recorder->Start(AudioDevice{"mic-1", "Mic", false}, nullptr, c.rate, c.channels, c.bits,
+                                     c.frames, "rec"),
+                     InvalidArgument)
+            << c.rate << " " << c.channels << " " << c.bits << " " << c.frames;
+        EXPECT_EQ(recorder->Session(), nullptr);
+        EXPECT_FALSE(recorder->WriterAlive());
+        EXPECT_FALSE(fs::exists(dir_ / "rec_20240105_093000"));
+    }
 }
 
 }  // namespace
