@@ -18,6 +18,15 @@ bool DirectoryPresent(const DriveMonitor::DirectoryProbe& exists, const std::str
     return exists ? exists(p) : platform::DirectoryExists(p);
 }
 
+// The folder from the owner's getter; one that fails counts as a folder without a root.
+std::string FolderOf(const std::function<std::string()>& getter) {
+    try {
+        return getter ? getter() : std::string();
+    } catch (...) {
+        return std::string();
+    }
+}
+
 std::string WithoutTrailingSeparators(std::string root) {
     while (!root.empty() && (root.back() == '\\' || root.back() == '/')) root.pop_back();
     return root;
@@ -52,12 +61,7 @@ DriveMonitor::DriveMonitor(std::function<std::string()> folderGetter,
     shared_->onDisconnect = std::move(onDisconnect);
     shared_->exists = std::move(exists);
     shared_->intervalMs = intervalMs;
-    std::string folder;
-    try {
-        folder = shared_->folderGetter();
-    } catch (...) {
-    }
-    shared_->present = CheckPresent(folder, shared_->exists);
+    shared_->present = CheckPresent(FolderOf(shared_->folderGetter), shared_->exists);
 }
 
 DriveMonitor::~DriveMonitor() { Stop(); }
@@ -77,7 +81,7 @@ void DriveMonitor::Start() {
     auto run = std::make_shared<Run>();
     auto shared = shared_;
     shared->wake.Reset();
-    shared->present = CheckPresent(shared->folderGetter(), shared->exists);
+    shared->present = CheckPresent(FolderOf(shared->folderGetter), shared->exists);
     run_ = run;
     try {
         StartNamedThread("DriveMonitor", [shared, run] {
@@ -86,13 +90,16 @@ void DriveMonitor::Start() {
                     const auto root = DriveRootOf(shared->folderGetter());
                     if (root && !IsSystemDrive(*root)) {
                         if (!DirectoryPresent(shared->exists, *root)) {
-                            if (shared->present.exchange(false)) shared->onDisconnect(WithoutTrailingSeparators(*root));
+                            if (shared->present.exchange(false) && shared->onDisconnect)
+                                shared->onDisconnect(WithoutTrailingSeparators(*root));
                         } else {
                             shared->present = true;
                         }
                     }
                 } catch (const std::exception& e) {
                     Log::Warn(std::string("Drive monitor error: ") + e.what());
+                } catch (...) {
+                    Log::Warn("Drive monitor error: unknown exception");
                 }
                 shared->wake.Wait(shared->intervalMs);
                 shared->wake.Reset();
@@ -162,6 +169,11 @@ AutoResumeWatcher::AutoResumeWatcher(std::string folder, std::string device1Id, 
     shared_->reason.store(std::make_shared<const std::string>(std::move(reason)));
 }
 
+AutoResumeWatcher::~AutoResumeWatcher() {
+    SetRunning(false);
+    Wake();
+}
+
 bool AutoResumeWatcher::Ready(std::string_view folder, const std::string& device1Id, const std::string& device2Id,
                               const Probes& probes) {
     const auto root = DriveRootOf(folder);
@@ -194,14 +206,17 @@ void AutoResumeWatcher::Start() {
             }
             while (shared->running.load(std::memory_order_acquire)) {
                 try {
-                    if (Ready(shared->folder, shared->device1Id, shared->device2Id, shared->probes)) {
-                        shared->running.store(false, std::memory_order_release);
+                    // An owner that gave up while this check ran must not be told to resume.
+                    if (Ready(shared->folder, shared->device1Id, shared->device2Id, shared->probes) &&
+                        shared->running.exchange(false, std::memory_order_acq_rel)) {
                         const std::string reason = *shared->reason.load();
                         if (shared->onReady) shared->onReady(reason);
                         break;
                     }
                 } catch (const std::exception& e) {
                     Log::Warn(std::string("Auto-resume watcher error: ") + e.what());
+                } catch (...) {
+                    Log::Warn("Auto-resume watcher error: unknown exception");
                 }
                 shared->wake.Wait(shared->probes.IntervalMs);
                 shared->wake.Reset();

@@ -96,6 +96,8 @@ public:
     // A second input id of "none" or empty means there is none.
     AutoResumeWatcher(std::string folder, std::string device1Id, std::string device2Id, std::string reason,
                       std::function<void(const std::string&)> onReady, Probes probes = PlatformProbes());
+    // Gives up as clearing Running does: a dropped watcher never reports to an owner that is gone.
+    ~AutoResumeWatcher();
     AutoResumeWatcher(const AutoResumeWatcher&) = delete;
     AutoResumeWatcher& operator=(const AutoResumeWatcher&) = delete;
 

@@ -24,12 +24,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The callbacks say their lines from the writer thread, which may still be running when the
+// harness gives up waiting for it, so the report is shared and each line is added under a lock.
 struct Harness {
+    std::mutex lock;
     std::string report;
     int passed = 0;
     std::vector<std::string> failures;
 
     void Say(const std::string& text) {
+        std::lock_guard guard(lock);
         report += text;
         report += "\r\n";
         Console::WriteLine(text);
@@ -42,6 +46,10 @@ struct Harness {
             failures.push_back(label);
             Say("   FAIL " + label);
         }
+    }
+    std::string Report() {
+        std::lock_guard guard(lock);
+        return report;
     }
 };
 
@@ -92,7 +100,8 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
     return !rel.empty() && *rel.begin() != "..";
 }
 
-int RunRecording(Harness& h, const CaptureTestOptions& o, const fs::path& scratch) {
+int RunRecording(const std::shared_ptr<Harness>& harness, const CaptureTestOptions& o, const fs::path& scratch) {
+    Harness& h = *harness;
     auto apartment = CaptureTest::EnterApartment();
     const std::vector<AudioDevice> devices = Wasapi::EnumerateDevices();
     const AudioDevice* input1 = nullptr;
@@ -141,29 +150,30 @@ int RunRecording(Harness& h, const CaptureTestOptions& o, const fs::path& scratc
 
     auto run = std::make_shared<RunState>();
     Recorder recorder(config);
-    // The callbacks keep the run state alive and print nothing but their own lines.
-    recorder.OnError = [run](const std::string& message) {
+    // The callbacks keep the run state and the report alive: a writer still ending after the
+    // shutdown wait must not reach freed memory.
+    recorder.OnError = [run, harness](const std::string& message) {
         {
             std::lock_guard lock(run->errorsLock);
             run->errors.push_back(message);
         }
-        Console::WriteLine("   [error] " + message);
+        harness->Say("   [error] " + message);
     };
-    recorder.OnSplit = [run] {
+    recorder.OnSplit = [run, harness] {
         run->splits.fetch_add(1);
-        Console::WriteLine("   [split]");
+        harness->Say("   [split]");
     };
     recorder.OnMicDisconnected = [run](int input, bool) {
         std::lock_guard lock(run->errorsLock);
         run->errors.push_back("mic " + std::to_string(input) + " disconnected");
     };
-    recorder.OnMicStall = [run](int input, bool stalled) {
+    recorder.OnMicStall = [run, harness](int input, bool stalled) {
         const std::string text = "input " + std::to_string(input) + (stalled ? " stalled" : " recovered");
         {
             std::lock_guard lock(run->eventsLock);
             run->events.push_back(text);
         }
-        Console::WriteLine("   [stall] " + text);
+        harness->Say("   [stall] " + text);
     };
 
     using Clock = std::chrono::steady_clock;
@@ -298,18 +308,21 @@ int CaptureTest::Run(const std::vector<std::string>& args) {
         Console::ErrorLine(std::string("Error: ") + e.what());
         return 1;
     }
-    Harness h;
+    auto h = std::make_shared<Harness>();
     const fs::path scratch = platform::TempDir() / ("twr_captest_" + NewGuidHex());
     int result = 1;
     try {
         platform::CreateDirectories(scratch);
         result = RunRecording(h, options, scratch);
     } catch (const std::exception& e) {
-        h.Say("Harness crashed: " + FullText(e));
+        h->Say("Harness crashed: " + FullText(e));
+        result = 1;
+    } catch (...) {
+        h->Say("Harness crashed: unknown exception");
         result = 1;
     }
     try {
-        platform::WriteFileDurable(platform::TempDir() / "twr_captest_report.txt", h.report);
+        platform::WriteFileDurable(platform::TempDir() / "twr_captest_report.txt", h->Report());
     } catch (...) {
     }
     if (!options.keep) {

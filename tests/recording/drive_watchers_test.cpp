@@ -105,6 +105,27 @@ TEST(DriveMonitorTest, RestartsAfterStop) {
     }
 }
 
+TEST(DriveMonitorTest, AFailingFolderGetterCountsAsPresentAndTheMonitorGoesOn) {
+    std::atomic<int> calls{0};
+    std::atomic<int> lost{0};
+    DriveMonitor monitor(
+        [&]() -> std::string {
+            if (++calls <= 3) throw std::runtime_error("settings unreadable");
+            return "G:\\Rec";
+        },
+        [&](const std::string&) { ++lost; }, [](const fs::path&) { return false; }, 60000);
+    EXPECT_TRUE(monitor.Present());
+    EXPECT_NO_THROW(monitor.Start());
+    EXPECT_TRUE(monitor.Present());
+    for (int i = 0; i < 3 && lost == 0; ++i) {
+        const int before = calls;
+        monitor.Wake();
+        ASSERT_TRUE(Eventually([&] { return calls > before; }));
+    }
+    ASSERT_TRUE(Eventually([&] { return lost == 1; })) << "checks go on after a failed one";
+    monitor.Stop();
+}
+
 // Everything the watcher's thread may touch is shared with it, so a thread still ending after a
 // test cannot reach freed memory.
 struct Endpoints {
@@ -181,6 +202,43 @@ TEST_F(AutoResumeTest, WaitsForTheSecondInputAndReportsTheLatestReason) {
     SetIds({"mic-1", "mic-2"}, false);
     ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
     EXPECT_EQ(ready[0], "both");
+}
+
+TEST_F(AutoResumeTest, AnOwnerThatGivesUpIsNeverToldToResume) {
+    enum class GiveUp { ClearRunning, DropWatcher };
+    for (GiveUp how : {GiveUp::ClearRunning, GiveUp::DropWatcher}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        ready.clear();
+        // The check in progress finds everything back; the owner gives up before it ends.
+        auto gate = std::make_shared<std::atomic<int>>(0);
+        AutoResumeWatcher::Probes p;
+        auto w = world;
+        p.DirectoryExists = [](const fs::path&) { return true; };
+        p.EndpointIds = [gate] {
+            gate->store(1);
+            while (gate->load() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return std::vector<std::string>{"mic-1"};
+        };
+        p.IntervalMs = 5;
+        auto watcher = std::make_unique<AutoResumeWatcher>(
+            "E:\\Rec", "mic-1", "none", "mic",
+            [w](const std::string& r) {
+                std::lock_guard lock(w->m);
+                w->ready.push_back(r);
+            },
+            p);
+        watcher->Start();
+        ASSERT_TRUE(Eventually([&] { return gate->load() == 1; }));
+        if (how == GiveUp::ClearRunning) {
+            watcher->SetRunning(false);
+            watcher->Wake();
+        } else {
+            watcher.reset();
+        }
+        gate->store(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(ReadyCount(), 0u);
+    }
 }
 
 TEST_F(AutoResumeTest, ClearingRunningEndsTheWait) {

@@ -2,6 +2,7 @@
 known tones checked with tools that are not ours (soxi, sndfile-info, numpy), splits, and crash
 survival of a recording whose process is killed."""
 import glob
+import json
 import os
 import re
 import signal
@@ -13,6 +14,8 @@ import numpy as np
 
 ENTRY = re.compile(r"(Input|Output \(Loopback\)): (.*)\n    id: (\{[^\r\n]*\})\r\n")
 REPORT = "twr_captest_report.txt"
+# Our capture and writer threads together, per minute of two-input recording under Wine.
+OUR_THREADS_CPU_SECONDS_PER_MINUTE = 3.0
 
 
 def _monitor_ids(h):
@@ -90,18 +93,103 @@ def _amplitude_at(x, freq, rate=48000):
     return spectrum[max(k - 2, 0):k + 3].max()
 
 
-def _cpu_seconds(sid):
-    """User plus system CPU seconds of every live process of a session."""
-    total = {}
+def _thread_cpu(pids):
+    """CPU seconds (user + system) and name of every thread of the given processes."""
     tick = os.sysconf("SC_CLK_TCK")
+    threads = {}
+    for pid in pids:
+        for stat in glob.glob(f"/proc/{pid}/task/*/stat"):
+            try:
+                text = open(stat).read()
+            except OSError:
+                continue
+            name = text[text.index("(") + 1:text.rindex(")")]
+            fields = text.rsplit(")", 1)[1].split()
+            threads[(pid, int(stat.split("/")[4]))] = (name, (int(fields[11]) + int(fields[12])) / tick)
+    return threads
+
+
+def _processes():
+    found = {}
     for stat in glob.glob("/proc/[0-9]*/stat"):
         try:
-            fields = open(stat).read().rsplit(")", 1)[1].split()
+            text = open(stat).read()
         except OSError:
             continue
-        if int(fields[3]) == sid:
-            total[stat] = (int(fields[11]) + int(fields[12])) / tick
-    return total
+        found[int(stat.split("/")[2])] = (text[text.index("(") + 1:text.rindex(")")],
+                                          int(text.rsplit(")", 1)[1].split()[3]))
+    return found
+
+
+def _cost_groups(h, sid):
+    """The processes whose CPU a recording costs, by group: the Windows process itself (the
+    wine-preloader running Tapewright.exe), the rest of its session, this prefix's wineserver and
+    the harness's PulseAudio daemon."""
+    st = os.stat(h.prefix)
+    server_dir = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    groups = {"Tapewright.exe": [], "other Wine processes": [], "wineserver": [], "pulseaudio": []}
+    for pid, (name, session) in _processes().items():
+        try:
+            cwd = os.readlink(f"/proc/{pid}/cwd")
+        except OSError:
+            cwd = ""
+        if session == sid:
+            groups["Tapewright.exe" if name == "Tapewright.exe" else "other Wine processes"].append(pid)
+        elif name.startswith("wineserver") and cwd.endswith(server_dir):
+            groups["wineserver"].append(pid)
+    groups["pulseaudio"] = [p.pid for p in h.procs if "pulseaudio" in str(p.args[0])]
+    return groups
+
+
+class CpuMeter:
+    """Thread CPU of a recording's processes between start() and stop(), per minute of wall time."""
+
+    def __init__(self, h, sid):
+        self.groups = _cost_groups(h, sid)
+        self.pids = [p for g in self.groups.values() for p in g]
+
+    def start(self):
+        self.t0, self.a = time.monotonic(), _thread_cpu(self.pids)
+
+    def stop(self):
+        self.minutes = (time.monotonic() - self.t0) / 60
+        b = _thread_cpu(self.pids)
+        self.per_thread = {}
+        for key, (name, cpu) in b.items():
+            self.per_thread[key] = (name, (cpu - self.a.get(key, (name, 0.0))[1]) / self.minutes)
+
+    def group(self, name):
+        return sum(c for (pid, _), (_, c) in self.per_thread.items() if pid in self.groups[name])
+
+    def threads(self, prefixes):
+        return sum(c for (pid, _), (n, c) in self.per_thread.items()
+                   if pid in self.groups["Tapewright.exe"] and n.startswith(prefixes))
+
+    def report(self):
+        lines = [f"    CPU seconds per minute of two-input recording, over {self.minutes * 60:.0f} s:"]
+        for g in self.groups:
+            lines.append(f"      {g}: {self.group(g):.2f}")
+            if g == "Tapewright.exe":
+                by_name = {}
+                for (pid, _), (n, c) in self.per_thread.items():
+                    if pid in self.groups[g]:
+                        by_name[n] = by_name.get(n, 0.0) + c
+                for n, c in sorted(by_name.items(), key=lambda x: -x[1]):
+                    if c >= 0.005:
+                        lines.append(f"        {n}: {c:.2f}")
+        return "\n".join(lines)
+
+
+def _header_frames(path, frame_bytes=6):
+    """Frames the ds64 data size claims (0 until the first size update)."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(36)
+    except OSError:
+        return 0
+    if len(head) < 36:
+        return 0
+    return int.from_bytes(head[28:36], "little") // frame_bytes
 
 
 def _assert_recording_checks_pass(r):
@@ -155,8 +243,9 @@ def test_captest_records_two_inputs_mixed_at_their_gains(h):
     files = _wavs(kept.pop())
     assert len(files) == 1, files
     seconds = _soxi_seconds(files[0])
-    # The endpoints' start-up under Wine takes part of the 4-second run.
-    assert 3.5 < seconds < 4.6, seconds
+    # The endpoints' start-up under Wine takes part of the 4-second run (up to a second on a
+    # loaded machine).
+    assert 2.5 < seconds < 4.6, seconds
     x = _samples24(files[0])
     # With a second input both default gains are 0.5: 0.25 of the 1 kHz tone and 0.2 of 440 Hz.
     mid = x[len(x) // 4: 3 * len(x) // 4, 0]
@@ -164,7 +253,7 @@ def test_captest_records_two_inputs_mixed_at_their_gains(h):
     assert abs(a1000 - 0.25) < 0.05, (a1000, a440)
     assert abs(a440 - 0.2) < 0.05, (a1000, a440)
     assert np.abs(x).max() <= 1.0
-    report = open(_report(h), encoding="utf-8").read()
+    report = open(_report(h), encoding="utf-8", newline="").read()
     assert report.startswith("Device : Input: Monitor of twr_sink_a\r\nDevice2: Input: Monitor of twr_sink_b\r\n"), report
 
 
@@ -178,73 +267,157 @@ def test_captest_splits_into_a_grouped_folder(h):
         _stop(players)
     _assert_recording_checks_pass(r)
     assert r.out.count("   [split]") >= 2, r
+    # The report is what was printed, the recorder's own lines included, and ends in the summary.
+    report = open(_report(h), encoding="utf-8", newline="").read()
+    assert report == r.out, (report, r.out)
+    assert re.search(r"\r\n\r\n\d+ capture checks passed, \d+ failed\.\r\n(  FAIL: [^\r\n]*\r\n)*$", report), report
     scratch = (_captest_dirs(h) - before).pop()
     files = _wavs(scratch)
     assert len(files) >= 3, files
     assert all(os.path.dirname(f) != scratch for f in files), files
     assert [os.path.basename(f)[-13:] for f in files][:3] == ["_part0001.wav", "_part0002.wav", "_part0003.wav"]
     total = sum(_soxi_seconds(f) for f in files)
-    # The endpoints' start-up under Wine takes part of the run.
-    assert 4.8 < total < 6.9, total
+    # The endpoints' start-up under Wine takes part of the run (up to a second on a loaded machine).
+    assert 4.5 < total < 6.9, total
     for f in files:
         info = subprocess.run(["sndfile-info", f], capture_output=True, text=True).stdout
         assert "RF64" in info, info
 
 
-def test_killed_recording_keeps_its_audio_and_repairs(h):
+def _start_two_input_recording(h, before, seconds):
+    """Starts --captest on both monitors and waits for its file; returns (process, file)."""
     mon_a, mon_b = _monitor_ids(h)
+    p = h.popen(["--captest", str(seconds), "--device", mon_a, "--device2", mon_b, "--keep"])
+    deadline = time.monotonic() + 30
+    files = []
+    while time.monotonic() < deadline and not files and p.poll() is None:
+        files = [f for d in _captest_dirs(h) - before for f in _wavs(d)]
+        time.sleep(0.01)
+    if not files:
+        if p.poll() is None:
+            os.killpg(p.pid, signal.SIGKILL)
+        out, err = p.communicate()
+        raise AssertionError(f"no recording appeared: {out!r} {err!r}")
+    assert len(files) == 1, files
+    return p, files[0]
+
+
+def _kill(p):
+    if p.poll() is None:
+        os.killpg(p.pid, signal.SIGKILL)
+    p.communicate()
+
+
+RATE, FRAME_BYTES = 48000, 6
+BLOCK_SECONDS = 2048 / RATE
+# What the writer may hold in its own buffer: 64 KiB of 24-bit stereo frames.
+WRITER_BUFFER_SECONDS = 65536 // FRAME_BYTES / RATE
+
+
+def _kill_between_size_updates(h, before, phase):
+    """Records two inputs and kills the process `phase` seconds after a size update of the
+    header, at least three updates in (well past the endpoints' start-up). Returns the file, the
+    updates seen [(monotonic time, frames claimed)] and the time of the kill."""
+    p, wav = _start_two_input_recording(h, before, 60)
+    try:
+        updates, claimed = [], 0
+        deadline = time.monotonic() + 40
+        while True:
+            frames, now = _header_frames(wav), time.monotonic()
+            if frames != claimed:
+                updates.append((now, frames))
+                claimed = frames
+            if len(updates) >= 3 and now >= updates[-1][0] + phase:
+                break
+            assert now < deadline and p.poll() is None, ("size updates stopped", updates, p.poll())
+            time.sleep(0.005)
+        killed_at = time.monotonic()
+        os.killpg(p.pid, signal.SIGKILL)
+    finally:
+        _kill(p)
+    return wav, updates, killed_at
+
+
+def test_killed_recording_keeps_its_audio_and_repairs(h):
+    """A killed recording is readable without repair up to its last size update (every 2 s), and
+    loses to the kill only what the process had not handed to the operating system yet: the
+    writer's own buffer and the block being read. Loss is counted from a size update well after
+    the endpoints' start-up, so their latency and the silence put in while an input is still
+    quiet are not taken for loss."""
     players = _play(h, 120, [("twr_sink_a", 1000, 0.5), ("twr_sink_b", 440, 0.4)])
     before = _captest_dirs(h)
-    native = os.environ.get("TWR_NATIVE_BUILD", "")
-    repair = os.path.join(native, "wav_repair_native")
-    losses, cpu_per_minute = [], []
+    repair = os.path.join(os.environ.get("TWR_NATIVE_BUILD", ""), "wav_repair_native")
+    lines = []
     try:
-        for kill_after in (5.3, 7.1):
-            p = h.popen(["--captest", "60", "--device", mon_a, "--device2", mon_b, "--keep"])
-            try:
-                # The recording starts when its file appears.
-                deadline = time.time() + 30
-                files = []
-                while time.time() < deadline and not files:
-                    files = [f for d in _captest_dirs(h) - before for f in _wavs(d)]
-                    time.sleep(0.02)
-                if not files:
-                    os.killpg(p.pid, signal.SIGKILL)
-                    out, err = p.communicate()
-                    raise AssertionError(f"no recording appeared: {out!r} {err!r} {_captest_dirs(h) - before}")
-                assert len(files) == 1, files
-                started = time.time()
-                cpu = {}
-                while time.time() - started < kill_after:
-                    cpu.update(_cpu_seconds(p.pid))
-                    time.sleep(0.1)
-                cpu.update(_cpu_seconds(p.pid))
-            finally:
-                if p.poll() is None:
-                    os.killpg(p.pid, signal.SIGKILL)
-                p.communicate()
-            recorded_for = time.time() - started
-            before |= _captest_dirs(h)
-            wav = files[0]
-            journal = os.path.join(os.path.dirname(wav), "active_recording.json")
-            assert os.path.exists(journal), os.listdir(os.path.dirname(wav))
-            assert not os.path.exists(journal + ".tmp")
-            # Readable as it is, up to its last size update about every 2 seconds.
-            header_seconds = _soxi_seconds(wav)
-            assert kill_after - 2.6 < header_seconds <= kill_after + 0.1, (header_seconds, kill_after)
-            on_disk = (os.path.getsize(wav) - 80) // 6
+        # Shortly after an update and just before the next one.
+        for phase in (0.9, 1.9):
+            for attempt in (1, 2):
+                wav, updates, killed_at = _kill_between_size_updates(h, before, phase)
+                before |= _captest_dirs(h)
+                folder = os.path.dirname(wav)
+                journal = os.path.join(folder, "active_recording.json")
+                assert os.path.exists(journal), os.listdir(folder)
+                assert not os.path.exists(journal + ".tmp")
+                entry = json.load(open(journal, encoding="utf-8"))
+                assert entry["current_file"].replace("\\", "/").endswith("/" + os.path.basename(wav)), entry
+                on_disk = (os.path.getsize(wav) - 80) // FRAME_BYTES
+                claimed = _header_frames(wav)
+                # The journal is rewritten right after each size update: it names what the header
+                # claims, or the update before when the kill fell between the two writes.
+                assert claimed - 2.1 * RATE <= entry["frames_committed"] <= claimed, (entry, claimed)
+                assert round(_soxi_seconds(wav) * RATE) == claimed, (claimed, _soxi_seconds(wav))
+                # (1) What a reader without repair loses: audio on disk the header does not claim.
+                unclaimed = (on_disk - claimed) / RATE
+                # (2) Captured but never handed to the OS, counted from the second update: the audio
+                # that arrived in real time since then, less what reached the file since then, plus
+                # the block the reader may have been filling at that update.
+                ref_time, ref_frames = updates[1]
+                unhanded = (killed_at - ref_time) - (on_disk - ref_frames) / RATE + BLOCK_SECONDS
+                line = (f"kill {phase:.1f} s after a size update: {unclaimed:.2f} s on disk but not in the header, "
+                        f"at most {unhanded:.2f} s captured but not handed to the OS "
+                        f"(over {killed_at - ref_time:.1f} s)")
+                ok = unclaimed < 2.1 and unhanded < WRITER_BUFFER_SECONDS + 3 * BLOCK_SECONDS + 0.1
+                if ok or attempt == 2:
+                    break
+                lines.append(line + "; timing off, once more")
+            lines.append(line)
+            assert claimed > 0 and 0 <= unclaimed < 2.1, (unclaimed, updates)
+            # The writer's 64 KiB, the block being read and one queued per input, and the
+            # scheduling of a loaded machine.
+            assert unhanded < WRITER_BUFFER_SECONDS + 3 * BLOCK_SECONDS + 0.1, (unhanded, updates, killed_at, on_disk)
             if os.path.exists(repair):
                 r = subprocess.run([repair, wav], capture_output=True, text=True)
                 assert r.returncode == 0, r
-                assert round(_soxi_seconds(wav) * 48000) == on_disk, (on_disk, _soxi_seconds(wav))
+                # Every whole frame that reached the file comes back.
+                assert round(_soxi_seconds(wav) * RATE) == on_disk, (on_disk, _soxi_seconds(wav))
                 assert "RF64" in subprocess.run(["sndfile-info", wav], capture_output=True, text=True).stdout
-            losses.append(recorded_for - on_disk / 48000.0)
-            cpu_per_minute.append(sum(cpu.values()) / kill_after * 60)
     finally:
         _stop(players)
-    print(f"    audio lost per kill: {', '.join(f'{l:.2f} s' for l in losses)}; "
-          f"CPU per minute of two-input recording (whole Wine process tree): "
-          f"{', '.join(f'{c:.2f} s' for c in cpu_per_minute)}", flush=True)
-    assert max(losses) < 2.1, losses
+    print("\n".join("    " + l for l in lines), flush=True)
     if not os.path.exists(repair):
         raise h.Skip("native build without wav_repair_native: repair not checked")
+
+
+def test_two_input_recording_cpu_cost(h):
+    """CPU per minute of a two-input recording, by process and, for the Windows process, by
+    thread: our Reader and Writer threads against Wine's own audio threads."""
+    players = _play(h, 120, [("twr_sink_a", 1000, 0.5), ("twr_sink_b", 440, 0.4)])
+    before = _captest_dirs(h)
+    try:
+        p, wav = _start_two_input_recording(h, before, 60)
+        try:
+            meter = CpuMeter(h, p.pid)
+            # Past the endpoints' start-up.
+            time.sleep(3)
+            meter.start()
+            time.sleep(20)
+            meter.stop()
+            assert p.poll() is None, "the recording ended early"
+        finally:
+            _kill(p)
+    finally:
+        _stop(players)
+    print(meter.report(), flush=True)
+    ours = meter.threads(("Reader", "Writer"))
+    print(f"    our Reader and Writer threads: {ours:.2f} s per minute ({ours / 60 * 100:.2f}% of one core)", flush=True)
+    assert ours < OUR_THREADS_CPU_SECONDS_PER_MINUTE, meter.report()
