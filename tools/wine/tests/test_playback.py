@@ -15,7 +15,12 @@ def _record(h, args):
         rec = subprocess.Popen(["parec", "-d", SINK + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}",
                                 "--channels=1", "--latency-msec=20"], stdout=f, env=h.pulse_env)
         try:
-            time.sleep(0.7)
+            # A null sink's monitor delivers its first audio only after a while on a busy machine:
+            # play only once the recording is really running.
+            deadline = time.time() + 10
+            while time.time() < deadline and os.path.getsize(raw) < RATE // 5:
+                time.sleep(0.05)
+            time.sleep(0.2)
             t0 = time.time()
             r = h.run(args, exe=h.tool("play_cue"), env={"PULSE_SINK": SINK})
             elapsed = time.time() - t0
@@ -62,7 +67,9 @@ def test_cue_duration_and_pitch(h):
         for _ in range(3):
             x, _ = _record(h, [name])
             seg, peak = _active(x)
-            assert seg is not None, (name, "silent", peak)
+            if seg is None:
+                takes.append(("silent", peak))
+                continue
             got_ms, got_hz = len(seg) * 1000.0 / RATE, _dominant(seg)
             takes.append((got_ms, got_hz))
             if abs(got_ms - ms) <= 25 and abs(got_hz - hz) <= 15:
