@@ -1,77 +1,47 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "app/config.h"
-#include "app/log.h"
-#include "app/platform.h"
+#include "test_support.h"
 
 namespace twr {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadText;
+using Texts = std::vector<std::string>;
 
 class ConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("twr_config_test_" + std::to_string(platform::ProcessId()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = dir_ / "recorder_config.json";
-        Log::SetPathForTesting(dir_ / "twr_diagnostic.log");
-    }
-    void TearDown() override {
-        Log::SetPathForTesting({});
-        fs::remove_all(dir_);
-    }
-    static std::string Read(const fs::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), {}};
-    }
-    static void Write(const fs::path& p, const std::string& s) {
-        std::ofstream f(p, std::ios::binary);
-        f << s;
-    }
-    std::string LogText() const { return Read(dir_ / "twr_diagnostic.log"); }
     Config WithFile(const std::string& content) {
-        Write(path_, content);
+        testing::WriteText(path_, content);
         return Config(path_);
     }
 
-    fs::path dir_, path_;
+    testing::TempDir dir_;
+    testing::LogCapture log_{dir_ / "twr_diagnostic.log"};
+    fs::path path_ = dir_ / "recorder_config.json";
 };
 
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndWritesNothing) {
     const Config c(path_);
     EXPECT_EQ(c.SaveFolder(), Config::AppFolder());
-    EXPECT_EQ(c.SampleRate(), "48000");
-    EXPECT_EQ(c.BitDepth(), "24");
-    EXPECT_EQ(c.Channels(), "2");
-    EXPECT_EQ(c.FilenamePrefix(), "");
-    EXPECT_EQ(c.DeviceId(), "");
-    EXPECT_EQ(c.Device2Id(), "none");
-    EXPECT_EQ(c.In1Route(), "Both Channels");
-    EXPECT_EQ(c.In2Route(), "Both Channels");
-    EXPECT_EQ(c.WindowTitle(), "Tapewright");
-    EXPECT_EQ(c.DeviceSortOrder(), "Inputs First");
+    EXPECT_EQ((Texts{c.SampleRate(), c.BitDepth(), c.Channels(), c.FilenamePrefix(), c.DeviceId(), c.Device2Id(),
+                     c.In1Route(), c.In2Route(), c.WindowTitle(), c.DeviceSortOrder()}),
+              (Texts{"48000", "24", "2", "", "", "none", "Both Channels", "Both Channels", "Tapewright",
+                     "Inputs First"}));
     EXPECT_EQ(c.In1Gain(), 1.0);
     EXPECT_EQ(c.In2Gain(), 0.5);
     EXPECT_FALSE(c.HasSecondInput());
     for (const auto& e : Config::SoundEvents()) EXPECT_TRUE(c.SndEnabled(e));
-    EXPECT_EQ(c.SoundFor("start"), "Rising Sweep");
-    EXPECT_EQ(c.SoundFor("stop"), "Falling Sweep");
-    EXPECT_EQ(c.SoundFor("pause"), "Low Double Beep");
-    EXPECT_EQ(c.SoundFor("unpause"), "High Double Beep");
-    EXPECT_EQ(Config::DefaultSoundFor("split"), "None");
-    EXPECT_EQ(Config::SoundEvents(), (std::vector<std::string>{"start", "stop", "pause", "unpause"}));
-    EXPECT_EQ(c.Data().GetInt("buffer_size", Config::kDefaultBufferSize), 2048);
+    EXPECT_EQ((Texts{c.SoundFor("start"), c.SoundFor("stop"), c.SoundFor("pause"), c.SoundFor("unpause"),
+                     Config::DefaultSoundFor("split")}),
+              (Texts{"Rising Sweep", "Falling Sweep", "Low Double Beep", "High Double Beep", "None"}));
     EXPECT_FALSE(fs::exists(path_));
-    EXPECT_EQ(LogText(), "");
+    EXPECT_EQ(log_.Text(), "");
 }
 
 TEST_F(ConfigTest, LegacySplitMinutesMigrate) {
@@ -92,66 +62,64 @@ TEST_F(ConfigTest, LegacySplitMinutesMigrate) {
     for (const auto& c : cases) {
         Config config = WithFile(c.file);
         EXPECT_FALSE(config.Data().Contains("auto_split_mins")) << c.file;
-        // Loading alone never writes.
-        EXPECT_EQ(Read(path_), c.file);
+        EXPECT_EQ(ReadText(path_), c.file);  // loading alone never writes
         config.Save();
-        EXPECT_EQ(Read(path_), c.saved) << c.file;
+        EXPECT_EQ(ReadText(path_), c.saved) << c.file;
     }
 }
 
-TEST_F(ConfigTest, UnknownKeysKeepValueAndPlaceThroughSave) {
-    const std::string file =
+TEST_F(ConfigTest, UnknownKeysRoundTripByteForByte) {
+    // A file as the program writes it, with keys it does not know of every kind.
+    const std::string head =
         "{\n"
-        "    \"zz_text\": \"hello \\\"world\\\"\",\n"
+        "    \"zz_text\": \"keep \\\"me\\\" \\u0001 \xE2\x82\xAC\",\n"
         "    \"sample_rate\": \"44100\",\n"
-        "    \"zz_number\": 12.75,\n"
+        "    \"zz_number\": 0.1,\n"
+        "    \"zz_big\": 1E+300,\n"
+        "    \"zz_small\": -1.5E-07,\n"
         "    \"zz_bool\": true,\n"
-        "    \"zz_null\": null,\n"
-        "    \"snd_volume\": 80\n"
-        "}";
-    Config c = WithFile(file);
+        "    \"zz_null\": null,\n";
+    Config c = WithFile(head + "    \"snd_volume\": 80\n}");
     c.Save();
-    EXPECT_EQ(Read(path_), file);
+    EXPECT_EQ(ReadText(path_), head + "    \"snd_volume\": 80\n}");
+    // An existing key keeps its place; new ones go to the end.
     c.Set("snd_volume", 40);
     c.Set("auto_split_secs", 600);
     c.Data().Set("group_splits", false);
     c.Save();
-    EXPECT_EQ(Read(path_),
-              "{\n"
-              "    \"zz_text\": \"hello \\\"world\\\"\",\n"
-              "    \"sample_rate\": \"44100\",\n"
-              "    \"zz_number\": 12.75,\n"
-              "    \"zz_bool\": true,\n"
-              "    \"zz_null\": null,\n"
-              "    \"snd_volume\": 40,\n"
-              "    \"auto_split_secs\": 600,\n"
-              "    \"group_splits\": false\n"
-              "}");
+    EXPECT_EQ(ReadText(path_), head +
+                                   "    \"snd_volume\": 40,\n"
+                                   "    \"auto_split_secs\": 600,\n"
+                                   "    \"group_splits\": false\n"
+                                   "}");
     EXPECT_FALSE(fs::exists(dir_ / "recorder_config.json.tmp"));
     EXPECT_EQ(Config(path_).Data(), c.Data());
 }
 
-TEST_F(ConfigTest, TextGettersConvertOtherTypes) {
+std::string Utf16Le(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t u : text) bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    return bytes;
+}
+
+TEST_F(ConfigTest, TextGettersConvertOtherTypesAndAnyEncodingReads) {
     const Config c = WithFile(
         "{\"sample_rate\": 44100, \"bit_depth\": 16.5, \"channels\": true, \"window_title\": null,"
         " \"device_id\": [1], \"save_folder\": \"\"}");
-    EXPECT_EQ(c.SampleRate(), "44100");
-    EXPECT_EQ(c.BitDepth(), "16.5");
-    EXPECT_EQ(c.Channels(), "true");
+    EXPECT_EQ(c.SampleRate() + "/" + c.BitDepth() + "/" + c.Channels(), "44100/16.5/true");
     EXPECT_EQ(c.WindowTitle(), "Tapewright");
     EXPECT_EQ(c.DeviceId(), "");
     EXPECT_EQ(c.SaveFolder(), Config::AppFolder());
     EXPECT_EQ(WithFile("{\"save_folder\": \"/x/y\"}").SaveFolder(), fs::path("/x/y"));
+    // A byte-order mark chooses the encoding; text after the object is ignored.
+    EXPECT_EQ(WithFile("\xEF\xBB\xBF{\"window_title\": \"A\"}").WindowTitle(), "A");
+    EXPECT_EQ(WithFile(Utf16Le(u"{\"window_title\":\"\u00e9\"}")).WindowTitle(), "\xC3\xA9");
+    EXPECT_EQ(WithFile("{\"window_title\": \"B\"} trailing junk").WindowTitle(), "B");
 }
 
 TEST_F(ConfigTest, GainRule) {
-    const struct {
-        const char* file;
-        double in1, in2;
-    } cases[] = {
-        {"{}", 1.0, 0.5},
-        {"{\"device2_id\": \"\"}", 1.0, 0.5},
-        {"{\"device2_id\": \"none\"}", 1.0, 0.5},
+    const struct { const char* file; double in1, in2; } cases[] = {
+        {"{\"device2_id\": \"\"}", 1.0, 0.5}, {"{\"device2_id\": \"none\"}", 1.0, 0.5},
         {"{\"device2_id\": \"{0.0.1.00000000}.{abc}\"}", 0.5, 0.5},
         {"{\"in1_gain\": \"0.8\", \"in2_gain\": 0.25}", 0.8, 0.25},
         {"{\"in1_gain\": \"0,8\", \"in2_gain\": \"x\"}", 1.0, 0.5},
@@ -171,11 +139,10 @@ TEST_F(ConfigTest, SoundSettings) {
         "{\"snd_start_sound\": \"rising SWEEP\", \"snd_stop_sound\": \"No Such Cue\","
         " \"snd_pause_sound\": \"\", \"snd_unpause_sound\": 5, \"snd_stop\": false,"
         " \"snd_pause\": \"FALSE\", \"snd_split\": false}");
-    EXPECT_EQ(c.SoundFor("start"), "rising SWEEP");
-    EXPECT_EQ(c.SoundFor("stop"), "Falling Sweep");
-    EXPECT_EQ(c.SoundFor("pause"), "Low Double Beep");
-    EXPECT_EQ(c.SoundFor("unpause"), "High Double Beep");
-    EXPECT_EQ(c.SoundFor("other"), "None");
+    // A known cue in any letter case is kept as written; anything else falls back to the default.
+    EXPECT_EQ((Texts{c.SoundFor("start"), c.SoundFor("stop"), c.SoundFor("pause"), c.SoundFor("unpause"),
+                     c.SoundFor("other")}),
+              (Texts{"rising SWEEP", "Falling Sweep", "Low Double Beep", "High Double Beep", "None"}));
     EXPECT_TRUE(c.SndEnabled("start"));
     EXPECT_FALSE(c.SndEnabled("stop"));
     EXPECT_FALSE(c.SndEnabled("pause"));
@@ -188,54 +155,21 @@ TEST_F(ConfigTest, SoundSettings) {
     EXPECT_EQ(c.Data().Keys()[1], "snd_stop_sound");
 }
 
-TEST_F(ConfigTest, SetKeepsPlaceOfExistingKey) {
-    Config c(path_);
-    c.Data().Set("a", "x");
-    c.Set("snd_volume", 40);
-    c.Data().Set("b", true);
-    c.Set("snd_volume", 55);
-    EXPECT_EQ(c.Data().Keys(), (std::vector<std::string>{"a", "snd_volume", "b"}));
-    EXPECT_EQ(c.Data().GetInt("snd_volume", 0), 55);
-}
-
 TEST_F(ConfigTest, UnreadableFileGivesDefaultsAndIsKeptAsBadCopy) {
     const std::string broken = "{\"sample_rate\": \"44100\", oops}";
     Config c = WithFile(broken);
     EXPECT_EQ(c.SampleRate(), "48000");
-    EXPECT_NE(LogText().find(" - WARNING - Config parse failed, using defaults: Expected string at 25\r\n"),
-              std::string::npos)
-        << LogText();
-    EXPECT_EQ(Read(path_), broken);
+    EXPECT_TRUE(log_.Has("WARNING", "Config parse failed, using defaults: Expected string at 25")) << log_.Text();
+    EXPECT_EQ(ReadText(path_), broken);
     c.Set("snd_volume", 10);
     c.Save();
-    EXPECT_EQ(Read(dir_ / "recorder_config.json.bad"), broken);
-    EXPECT_EQ(Read(path_), "{\n    \"snd_volume\": 10\n}");
-    EXPECT_NE(LogText().find(" - WARNING - Unreadable settings file kept as "), std::string::npos);
+    EXPECT_EQ(ReadText(dir_ / "recorder_config.json.bad"), broken);
+    EXPECT_EQ(ReadText(path_), "{\n    \"snd_volume\": 10\n}");
+    EXPECT_TRUE(log_.Has("WARNING", "Unreadable settings file kept as ", false));
     // Later saves do not overwrite the kept copy.
     c.Set("snd_volume", 20);
     c.Save();
-    EXPECT_EQ(Read(dir_ / "recorder_config.json.bad"), broken);
-}
-
-std::string Utf16Le(std::u16string_view text) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t u : text) {
-        bytes += static_cast<char>(u & 0xFF);
-        bytes += static_cast<char>(u >> 8);
-    }
-    return bytes;
-}
-
-TEST_F(ConfigTest, EncodingsAndTrailingText) {
-    const struct {
-        std::string bytes;
-        const char* title;
-    } cases[] = {
-        {"\xEF\xBB\xBF{\"window_title\": \"A\"}", "A"},
-        {Utf16Le(u"{\"window_title\":\"\u00e9\"}"), "\xC3\xA9"},
-        {"{\"window_title\": \"B\"} trailing junk", "B"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(WithFile(c.bytes).WindowTitle(), c.title);
+    EXPECT_EQ(ReadText(dir_ / "recorder_config.json.bad"), broken);
 }
 
 TEST_F(ConfigTest, FailedSaveLogsAndLeavesFileUnchanged) {
@@ -245,12 +179,11 @@ TEST_F(ConfigTest, FailedSaveLogsAndLeavesFileUnchanged) {
     // The temp file cannot be created: a folder stands in its place.
     fs::create_directories(dir_ / "recorder_config.json.tmp");
     c.Save();
-    EXPECT_EQ(Read(path_), file);
-    EXPECT_NE(LogText().find(" - ERROR - Failed to save config: "), std::string::npos) << LogText();
+    EXPECT_EQ(ReadText(path_), file);
+    EXPECT_TRUE(log_.Has("ERROR", "Failed to save config: ", false)) << log_.Text();
     EXPECT_EQ(c.Data().GetInt("snd_volume", 0), 10);
 
-    Config elsewhere(dir_ / "missing_folder" / "recorder_config.json");
-    elsewhere.Save();
+    Config(dir_ / "missing_folder" / "recorder_config.json").Save();
     EXPECT_FALSE(fs::exists(dir_ / "missing_folder"));
 }
 
@@ -277,14 +210,12 @@ TEST_F(ConfigTest, AppDataDirFollowsLocalAppDataOrProfile) {
         EXPECT_TRUE(fs::is_directory(dir_ / "local" / "Tapewright"));
         EXPECT_EQ(Config().Path(), dir_ / "local" / "Tapewright" / "recorder_config.json");
     }
-    {
-        ScopedEnv local("LOCALAPPDATA", "");
-        ScopedEnv home("HOME", platform::PathText(dir_ / "home"));
-        EXPECT_EQ(Config::AppDataPathUnchecked(), dir_ / "home" / "Tapewright");
-        EXPECT_FALSE(fs::exists(dir_ / "home"));
-        EXPECT_EQ(Config::AppDataDir(), dir_ / "home" / "Tapewright");
-        EXPECT_TRUE(fs::is_directory(dir_ / "home" / "Tapewright"));
-    }
+    ScopedEnv local("LOCALAPPDATA", "");
+    ScopedEnv home("HOME", platform::PathText(dir_ / "home"));
+    EXPECT_EQ(Config::AppDataPathUnchecked(), dir_ / "home" / "Tapewright");
+    EXPECT_FALSE(fs::exists(dir_ / "home"));
+    EXPECT_EQ(Config::AppDataDir(), dir_ / "home" / "Tapewright");
+    EXPECT_TRUE(fs::is_directory(dir_ / "home" / "Tapewright"));
 }
 
 }  // namespace

@@ -20,10 +20,5 @@ TEST(DeviceReport, EntriesListKindNameAndIndentedId) {
     EXPECT_TRUE(DeviceReport::Entries({}).empty());
 }
 
-TEST(AudioDevice, DisplayNameNamesTheKind) {
-    EXPECT_EQ((AudioDevice{"a", "Line In", false}.DisplayName()), "Input: Line In");
-    EXPECT_EQ((AudioDevice{"b", "Speakers", true}.DisplayName()), "Output (Loopback): Speakers");
-}
-
 }  // namespace
 }  // namespace twr

@@ -24,46 +24,26 @@ JsonValue ValueOf(std::string_view jsonValue) {
 }
 
 TEST(JsonReader, SyntaxErrorsNameTheirPosition) {
-    const std::string deep(300, '[');
-    const struct {
-        std::string text;
-        std::string message;
-    } cases[] = {
-        {"", "Expected '{' at 0"},
-        {"  x", "Expected '{' at 2"},
-        {"[]", "Expected '{' at 0"},
-        {"{\"a\" 1}", "Expected ':' at 5"},
-        {"{\"a\"", "Expected ':' at 4"},
-        {"{a:1}", "Expected string at 1"},
-        {"{\"a\":1,}", "Expected string at 7"},
-        {"{\"a\":[1,]}", "Bad number at 8"},
-        {"{\"a\":\"abc", "Unterminated string"},
-        {"{\"a\":\"abc\\", "Unterminated string"},
+    const struct { std::string text; std::string message; } cases[] = {
+        {"", "Expected '{' at 0"}, {"  x", "Expected '{' at 2"}, {"[]", "Expected '{' at 0"},
+        {"{\"a\" 1}", "Expected ':' at 5"}, {"{\"a\"", "Expected ':' at 4"},
+        {"{a:1}", "Expected string at 1"}, {"{\"a\":1,}", "Expected string at 7"},
+        {"{\"a\":\"abc", "Unterminated string"}, {"{\"a\":\"abc\\", "Unterminated string"},
         {"{\"a\":", "Unexpected end of JSON"},
-        {"{\"a\":  \n", "Unexpected end of JSON"},
-        {"{\"a\":tru}", "Bad number at 5"},
-        {"{\"a\":TRUE}", "Bad number at 5"},
-        {"{\"a\":truex}", "Expected ',' or '}' at 9"},
-        {"{\"a\":1 \"b\":2}", "Expected ',' or '}' at 7"},
+        {"{\"a\":truex}", "Expected ',' or '}' at 9"}, {"{\"a\":1 \"b\":2}", "Expected ',' or '}' at 7"},
         {"{\"a\":1", "Expected ',' or '}' at 6"},
-        {"{\"a\":[1 2]}", "Expected ',' or ']' at 8"},
-        {"{\"a\":[1", "Expected ',' or ']' at 7"},
-        {"{\"a\":1.2.3}", "Bad number at 5"},
-        {"{\"a\":--1}", "Bad number at 5"},
-        {"{\"a\":1e}", "Bad number at 5"},
-        {"{\"a\":.}", "Bad number at 5"},
-        {"{\"a\":-}", "Bad number at 5"},
+        {"{\"a\":[1 2]}", "Expected ',' or ']' at 8"}, {"{\"a\":[1", "Expected ',' or ']' at 7"},
+        {"{\"a\":[1,]}", "Bad number at 8"}, {"{\"a\":tru}", "Bad number at 5"}, {"{\"a\":1.2.3}", "Bad number at 5"},
+        {"{\"a\":--1}", "Bad number at 5"}, {"{\"a\":1e}", "Bad number at 5"}, {"{\"a\":-}", "Bad number at 5"},
         {"{\"a\":}", "Bad number at 5"},
         // A digit of another script joins the number's run and spoils it.
         {"{\"a\":1\xD9\xA3}", "Bad number at 5"},
         // Positions count UTF-16 code units: é is one, an emoji two.
-        {"{\"\xC3\xA9\": 1 x}", "Expected ',' or '}' at 8"},
-        {"{\"\xF0\x9F\x98\x80\":1 x}", "Expected ',' or '}' at 8"},
+        {"{\"\xC3\xA9\": 1 x}", "Expected ',' or '}' at 8"}, {"{\"\xF0\x9F\x98\x80\":1 x}", "Expected ',' or '}' at 8"},
         // The outermost object is level 1; level 257 is refused where it opens.
         {"{\"a\":" + std::string(256, '[') + std::string(256, ']') + "}", "Nesting too deep at 260"},
-        {"{\"a\":" + deep, "Nesting too deep at 260"},
         {"{\"a\":" + std::string(100000, '['), "Nesting too deep at 260"},
-        {std::string(300, ' ') + "{\"a\":{\"b\":" + deep, "Nesting too deep at 564"},
+        {std::string(300, ' ') + "{\"a\":{\"b\":" + std::string(300, '['), "Nesting too deep at 564"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.text), c.message) << c.text.substr(0, 40);
 }
@@ -71,8 +51,7 @@ TEST(JsonReader, SyntaxErrorsNameTheirPosition) {
 TEST(JsonReader, DeepestAcceptedNesting) {
     const std::string text = "{\"a\":" + std::string(255, '[') + std::string(255, ']') + "}";
     const JsonObject o = JsonObject::ParseObject(text);
-    const JsonList* list = o.GetRaw("a").AsList();
-    ASSERT_NE(list, nullptr);
+    ASSERT_NE(o.GetRaw("a").AsList(), nullptr);
     EXPECT_EQ(JsonObject::ParseObject(o.ToJson(4)), o);
 }
 
@@ -89,62 +68,24 @@ TEST(JsonReader, EmptyObjectsAndPositions) {
     EXPECT_EQ(o.GetInt("k", 0), 1);
 }
 
-TEST(JsonReader, DuplicateNameKeepsFirstPlaceAndLastValue) {
-    const JsonObject o = JsonObject::ParseObject("{\"b\":1,\"a\":2,\"b\":3}");
-    EXPECT_EQ(o.Keys(), (std::vector<std::string>{"b", "a"}));
-    EXPECT_EQ(o.GetInt("b", 0), 3);
-}
-
-TEST(JsonReader, ScalarValues) {
+TEST(JsonReader, Values) {
     const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        const char* json;
-        double number;
-    } numbers[] = {
+    const std::pair<std::string, JsonValue> cases[] = {
         {"+5", 5},      {"007", 7},     {".5", 0.5},      {"5.", 5},         {"-0.25", -0.25},
         {"1E3", 1000},  {"1e+2", 100},  {"25e-1", 2.5},   {"1e400", inf},    {"-1e400", -inf},
         {"1e-400", 0},  {"0.000000000000000000001e421", inf},
         {"123456789012345678901234567890", 1.2345678901234568e29},
-    };
-    for (const auto& c : numbers) {
-        const JsonValue v = ValueOf(c.json);
-        ASSERT_NE(v.AsNumber(), nullptr) << c.json;
-        EXPECT_EQ(*v.AsNumber(), c.number) << c.json;
-    }
-    EXPECT_TRUE(std::signbit(*ValueOf("-0").AsNumber()));
-    EXPECT_EQ(*ValueOf("true").AsBool(), true);
-    EXPECT_EQ(*ValueOf("false").AsBool(), false);
-    EXPECT_TRUE(ValueOf("null").IsNull());
-    EXPECT_EQ(ValueOf("[1, \"x\", [], {}]"),
-              JsonValue(JsonList{1, "x", JsonList{}, JsonObject()}));
-}
-
-TEST(JsonReader, StringEscapes) {
-    const struct {
-        const char* json;
-        const char* text;
-    } cases[] = {
-        {R"("\u00e9")", "\xC3\xA9"},
-        {R"("\u00E9x")", "\xC3\xA9x"},
-        {R"("\u12")", "12"},
-        {R"("\u12G4")", "12G4"},
-        {R"("\u 4e ")", "N"},
-        {R"("\q")", "q"},
-        {R"("\/\\\"")", "/\\\""},
-        {R"("\b\f\n\r\t")", "\b\f\n\r\t"},
-        {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
+        {"true", true}, {"false", false}, {"null", nullptr},
+        {"[1, \"x\", [], {}]", JsonList{1, "x", JsonList{}, JsonObject()}},
+        {R"("\u00e9")", "\xC3\xA9"}, {R"("\u00E9x")", "\xC3\xA9x"}, {R"("\u12")", "12"}, {R"("\u12G4")", "12G4"},
+        {R"("\u 4e ")", "N"}, {R"("\q")", "q"}, {R"("\/\\\"")", "/\\\""}, {R"("\b\f\n\r\t")", "\b\f\n\r\t"},
+        {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"}, {R"("\u0000")", std::string(1, '\0')},
         // A lone surrogate cannot be held in UTF-8.
-        {R"("\ud83dx")", "\xEF\xBF\xBDx"},
-        {R"("\ude00")", "\xEF\xBF\xBD"},
-        {"\"raw\ttab\x01\"", "raw\ttab\x01"},
-        {"\"\\\xC3\xA9\"", "\xC3\xA9"},
+        {R"("\ud83dx")", "\xEF\xBF\xBDx"}, {R"("\ude00")", "\xEF\xBF\xBD"},
+        {"\"raw\ttab\x01\"", "raw\ttab\x01"}, {"\"\\\xC3\xA9\"", "\xC3\xA9"},
     };
-    for (const auto& c : cases) {
-        const JsonValue v = ValueOf(c.json);
-        ASSERT_NE(v.AsString(), nullptr) << c.json;
-        EXPECT_EQ(*v.AsString(), c.text) << c.json;
-    }
-    EXPECT_EQ(*ValueOf(R"("\u0000")").AsString(), std::string(1, '\0'));
+    for (const auto& [json, value] : cases) EXPECT_EQ(ValueOf(json), value) << json;
+    EXPECT_TRUE(std::signbit(*ValueOf("-0").AsNumber()));
 }
 
 TEST(JsonWriter, NumberForms) {
@@ -153,24 +94,14 @@ TEST(JsonWriter, NumberForms) {
         const char* json;
         const char* text;  // GetString's invariant form
     } cases[] = {
-        {3, "3", "3"},
-        {3.5, "3.5", "3.5"},
-        {-0.0, "0", "-0"},
-        {48000, "48000", "48000"},
-        {0.5, "0.5", "0.5"},
-        {0.25, "0.25", "0.25"},
-        {0.1, "0.1", "0.1"},
-        {0.0001, "0.0001", "0.0001"},
-        {0.00001, "1E-05", "1E-05"},
-        {1e300, "1E+300", "1E+300"},
+        {3.5, "3.5", "3.5"}, {-0.0, "0", "-0"}, {48000, "48000", "48000"}, {0.1, "0.1", "0.1"},
+        {0.0001, "0.0001", "0.0001"}, {0.00001, "1E-05", "1E-05"}, {1e300, "1E+300", "1E+300"},
         {1e15, "1000000000000000", "1E+15"},
         {123456789012345.6, "123456789012345.6", "123456789012345.6"},
         {9007199254740991, "9007199254740991", "9.007199254740991E+15"},
         {-9007199254740991, "-9007199254740991", "-9.007199254740991E+15"},
         {9007199254740992, "9.007199254740992E+15", "9.007199254740992E+15"},
-        {1e16, "1E+16", "1E+16"},
-        {-1.5e-7, "-1.5E-07", "-1.5E-07"},
-        {5e-324, "5E-324", "5E-324"},
+        {1e16, "1E+16", "1E+16"}, {-1.5e-7, "-1.5E-07", "-1.5E-07"}, {5e-324, "5E-324", "5E-324"},
         {1.7976931348623157e308, "1.7976931348623157E+308", "1.7976931348623157E+308"},
         {std::numeric_limits<double>::infinity(), "1E+400", "Infinity"},
         {-std::numeric_limits<double>::infinity(), "-1E+400", "-Infinity"},
@@ -182,13 +113,12 @@ TEST(JsonWriter, NumberForms) {
         EXPECT_EQ(o.ToJson(0), std::string("{\n\"n\": ") + c.json + "\n}") << c.json;
         EXPECT_EQ(o.GetString("n", "?"), c.text) << c.json;
         if (std::isfinite(c.value)) {
-            const double back = *JsonObject::ParseObject(o.ToJson(4)).GetRaw("n").AsNumber();
-            EXPECT_EQ(back, c.value) << c.json;
+            EXPECT_EQ(*JsonObject::ParseObject(o.ToJson(4)).GetRaw("n").AsNumber(), c.value) << c.json;
         }
     }
 }
 
-TEST(JsonWriter, LayoutAndStringEscapes) {
+TEST(JsonWriter, LayoutEscapesAndNestedValuesReadBack) {
     JsonObject o;
     o.Set("text", "q\"\\\tx\x01\x0b\x1f/\x7f \xC3\xA9\b\f\n\r");
     o.Set("flag", true);
@@ -199,17 +129,11 @@ TEST(JsonWriter, LayoutAndStringEscapes) {
               "    \"flag\": true,\n"
               "    \"none\": null\n"
               "}");
-    EXPECT_EQ(JsonObject::ParseObject(o.ToJson(4)), o);
-}
 
-TEST(JsonWriter, NestedValuesReadBackAsTheSameValue) {
     JsonObject inner;
-    inner.Set("x", 1);
     inner.Set("list", JsonList{JsonObject(), JsonList{}, "s", nullptr, false});
-    JsonObject o;
     o.Set("inner", inner);
     o.Set("empty", JsonObject());
-    o.Set("after", 2);
     const std::string json = o.ToJson(4);
     EXPECT_EQ(JsonObject::ParseObject(json), o) << json;
     EXPECT_EQ(JsonObject::ParseObject(json).ToJson(4), json);
@@ -230,6 +154,11 @@ TEST(JsonObject, StoreRule) {
     o.Set("b", 4);
     EXPECT_EQ(o.Keys(), (std::vector<std::string>{"a", "B", "b"}));
     EXPECT_TRUE(o.GetRaw("missing").IsNull());
+
+    // Reading follows the same rule: a repeated name keeps its first place and its last value.
+    const JsonObject read = JsonObject::ParseObject("{\"b\":1,\"a\":2,\"b\":3}");
+    EXPECT_EQ(read.Keys(), (std::vector<std::string>{"b", "a"}));
+    EXPECT_EQ(read.GetInt("b", 0), 3);
 }
 
 TEST(JsonObject, NestedObjectsAreShared) {
@@ -254,103 +183,57 @@ TEST(JsonObject, TypedReads) {
         int asBool;        // 0 or 1; 2 stands for the default
         const char* asString;  // default "?"
     } cases[] = {
-        {"2.5", 2, 2, 1, "2.5"},
-        {"3.5", 4, 4, 1, "3.5"},
-        {"2.6", 3, 3, 1, "2.6"},
-        {"-2.5", -2, -2, 1, "-2.5"},
-        {"0", 0, 0, 0, "0"},
+        {"2.5", 2, 2, 1, "2.5"}, {"3.5", 4, 4, 1, "3.5"}, {"-2.5", -2, -2, 1, "-2.5"}, {"0", 0, 0, 0, "0"},
         {"1e15", kIntMax, 1000000000000000, 1, "1E+15"},
-        {"1e300", kIntMax, kLongMax, 1, "1E+300"},
-        {"-1e300", kIntMin, kLongMin, 1, "-1E+300"},
+        {"1e300", kIntMax, kLongMax, 1, "1E+300"}, {"-1e300", kIntMin, kLongMin, 1, "-1E+300"},
         {"1e400", kIntMax, kLongMax, 1, "Infinity"},
         {"9223372036854775807", kIntMax, kLongMax, 1, "9.223372036854776E+18"},
         {"-9223372036854775808", kIntMin, kLongMin, 1, "-9.223372036854776E+18"},
-        {"\" 42 \"", 42, 42, 2, " 42 "},
-        {"\"+7\"", 7, 7, 2, "+7"},
+        {"\" 42 \"", 42, 42, 2, " 42 "}, {"\"+7\"", 7, 7, 2, "+7"},
         {"\"-2147483648\"", kIntMin, -2147483648LL, 2, "-2147483648"},
         {"\"2147483648\"", -7, 2147483648LL, 2, "2147483648"},
         {"\"9223372036854775807\"", -7, kLongMax, 2, "9223372036854775807"},
         {"\"-9223372036854775808\"", -7, kLongMin, 2, "-9223372036854775808"},
         {"\"9223372036854775808\"", -7, -9, 2, "9223372036854775808"},
-        {"\"4.0\"", -7, -9, 2, "4.0"},
-        {"\"1 2\"", -7, -9, 2, "1 2"},
-        {"\"\"", -7, -9, 2, ""},
-        {"\"-\"", -7, -9, 2, "-"},
-        {"\"TRUE\"", -7, -9, 1, "TRUE"},
-        {"\"False\"", -7, -9, 0, "False"},
-        {"\"yes\"", -7, -9, 2, "yes"},
-        {"\" true\"", -7, -9, 2, " true"},
-        {"true", 1, -9, 1, "true"},
-        {"false", 0, -9, 0, "false"},
-        {"null", -7, -9, 2, "?"},
-        {"[1]", -7, -9, 2, "?"},
-        {"{}", -7, -9, 2, "?"},
+        {"\"4.0\"", -7, -9, 2, "4.0"}, {"\"1 2\"", -7, -9, 2, "1 2"},
+        {"\"\"", -7, -9, 2, ""}, {"\"-\"", -7, -9, 2, "-"},
+        {"\"TRUE\"", -7, -9, 1, "TRUE"}, {"\"False\"", -7, -9, 0, "False"}, {"\" true\"", -7, -9, 2, " true"},
+        {"true", 1, -9, 1, "true"}, {"false", 0, -9, 0, "false"},
+        {"null", -7, -9, 2, "?"}, {"[1]", -7, -9, 2, "?"}, {"{}", -7, -9, 2, "?"},
     };
     for (const auto& c : cases) {
         const JsonObject o = JsonObject::ParseObject("{\"v\":" + std::string(c.json) + "}");
         EXPECT_EQ(o.GetInt("v", -7), c.asInt) << c.json;
         EXPECT_EQ(o.GetLong("v", -9), c.asLong) << c.json;
-        if (c.asBool == 2) {
-            EXPECT_FALSE(o.GetBool("v", false)) << c.json;
-            EXPECT_TRUE(o.GetBool("v", true)) << c.json;
-        } else {
-            EXPECT_EQ(o.GetBool("v", false), c.asBool == 1) << c.json;
-            EXPECT_EQ(o.GetBool("v", true), c.asBool == 1) << c.json;
-        }
+        EXPECT_EQ(o.GetBool("v", false), c.asBool == 1) << c.json;
+        EXPECT_EQ(o.GetBool("v", true), c.asBool != 0) << c.json;
         EXPECT_EQ(o.GetString("v", "?"), c.asString) << c.json;
-        // An absent key gives the defaults too.
-        EXPECT_EQ(o.GetInt("absent", -7), -7);
     }
-}
-
-TEST(JsonObject, SettingsFileRoundTripsByteForByte) {
-    // A file as the program writes it, with keys it does not know of every kind.
-    const std::string file =
-        "{\n"
-        "    \"zz_unknown_text\": \"keep \\\"me\\\" \\u0001 \xE2\x82\xAC\",\n"
-        "    \"sample_rate\": \"48000\",\n"
-        "    \"buffer_size\": 2048,\n"
-        "    \"zz_unknown_number\": 0.1,\n"
-        "    \"zz_big\": 1E+300,\n"
-        "    \"zz_small\": -1.5E-07,\n"
-        "    \"zz_bool\": false,\n"
-        "    \"zz_null\": null,\n"
-        "    \"in1_gain\": 0.5\n"
-        "}";
-    EXPECT_EQ(JsonObject::ParseObject(file).ToJson(4), file);
+    EXPECT_EQ(JsonObject().GetInt("absent", -7), -7);
 }
 
 TEST(JsonText, DecodeFileText) {
-    const struct {
-        std::string bytes;
-        std::string text;
-    } cases[] = {
-        {"plain", "plain"},
-        {"\xEF\xBB\xBF{}", "{}"},
+    const struct { std::string bytes; std::string text; } cases[] = {
+        {"plain", "plain"}, {"\xEF\xBB\xBF{}", "{}"},
         {std::string("\xFF\xFE{\0\xE9\0}\0", 8), "{\xC3\xA9}"},
         {std::string("\xFE\xFF\0{\xD8\x3D\xDE\0\0}", 10), "{\xF0\x9F\x98\x80}"},
         {std::string("\xFF\xFE\0\0{\0\0\0", 8), "{"},
-        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-        {"a\xE2\x82", "a\xEF\xBF\xBD"},
+        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"}, {"a\xE2\x82", "a\xEF\xBF\xBD"},
         {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeFileText(c.bytes), c.text);
 }
 
 TEST(JsonText, InvariantNumberParsing) {
-    const struct {
-        const char* text;
-        bool ok;
-        double value;
-    } doubles[] = {
+    const struct { const char* text; bool ok; double value; } doubles[] = {
         {"0.8", true, 0.8},  {" 1e-1 ", true, 0.1}, {"\t-2.5\n", true, -2.5}, {"+.5", true, 0.5},
         {"0,8", false, 0},   {"1 000", false, 0},   {"", false, 0},          {"NaN", false, 0},
         {"Infinity", false, 0}, {"0x10", false, 0}, {"1e", false, 0},       {"--1", false, 0},
     };
     for (const auto& c : doubles) {
-        double v = -1;
+        double v = 0;
         EXPECT_EQ(TryParseInvariantDouble(c.text, v), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+        EXPECT_EQ(c.ok ? v : 0, c.value) << c.text;
     }
 }
 

@@ -8,19 +8,10 @@ namespace {
 using Args = std::vector<std::string>;
 
 TEST(ProgramParse, ToolIsChosenByPositionNotPrecedence) {
-    struct Case {
-        Args args;
-        std::string tool;
-    } cases[] = {
-        {{}, ""},
-        {{"--sounds", "--config"}, "--sounds"},
-        {{"--config", "--sounds"}, "--config"},
-        {{"x", "y", "--version"}, "--version"},
-        {{"--CONFIG"}, ""},
-        {{"-config"}, ""},
-        {{"--config=1"}, ""},
-        {{"--finish-update", "12", "--config"}, "--config"},
-        {{"--checkupdate", "--update"}, "--checkupdate"},
+    const struct { Args args; std::string tool; } cases[] = {
+        {{}, ""}, {{"--sounds", "--config"}, "--sounds"}, {{"--config", "--sounds"}, "--config"},
+        {{"x", "y", "--version"}, "--version"}, {{"--CONFIG"}, ""}, {{"-config"}, ""}, {{"--config=1"}, ""},
+        {{"--finish-update", "12", "--config"}, "--config"}, {{"--checkupdate", "--update"}, "--checkupdate"},
     };
     for (const auto& c : cases) EXPECT_EQ(Program::Parse(c.args).tool, c.tool) << ::testing::PrintToString(c.args);
 }
@@ -36,10 +27,7 @@ TEST(ProgramParse, FinishUpdatePrePass) {
 }
 
 TEST(ProgramParse, Int32Rules) {
-    struct Case {
-        const char* text;
-        std::optional<int> value;
-    } cases[] = {
+    const struct { const char* text; std::optional<int> value; } cases[] = {
         {"0", 0}, {"-1", -1}, {"+5", 5}, {"  42\t", 42}, {"2147483647", 2147483647},
         {"-2147483648", -2147483647 - 1}, {"2147483648", std::nullopt}, {"-2147483649", std::nullopt},
         {"", std::nullopt}, {" ", std::nullopt}, {"-", std::nullopt}, {"1 2", std::nullopt},
@@ -48,15 +36,13 @@ TEST(ProgramParse, Int32Rules) {
     for (const auto& c : cases) EXPECT_EQ(Program::ParseInt32(c.text), c.value) << c.text;
 }
 
-TEST(ProgramParse, SelfTestReferenceFolder) {
+TEST(ProgramParse, SelfTestFolderAndSay) {
     EXPECT_EQ(Program::Parse({"--selftest", "C:\\refs"}).referenceFolder, "C:\\refs");
     EXPECT_EQ(Program::Parse({"--selftest", ""}).referenceFolder, "");
     EXPECT_FALSE(Program::Parse({"--selftest", "-x"}).referenceFolder);
     EXPECT_FALSE(Program::Parse({"--selftest"}).referenceFolder);
     EXPECT_FALSE(Program::Parse({"--config", "--selftest"}).referenceFolder);
-}
-
-TEST(ProgramParse, SayAnywhereExactly) {
+    // "say" is looked for anywhere, spelled exactly.
     EXPECT_TRUE(Program::Parse({"say", "--speech"}).say);
     EXPECT_TRUE(Program::Parse({"--speech", "say"}).say);
     EXPECT_FALSE(Program::Parse({"--speech", "SAY"}).say);

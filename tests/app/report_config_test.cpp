@@ -1,14 +1,10 @@
 #include "app/report_config.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "app/config.h"
 #include "app/errors.h"
-#include "app/log.h"
-#include "app/platform.h"
+#include "test_support.h"
 
 namespace twr {
 namespace {
@@ -17,22 +13,14 @@ namespace fs = std::filesystem;
 
 class ConfigReportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("twr_cfgreport_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        Log::SetPathForTesting(dir_ / "test.log");
+    ConfigReport Report(const std::string& text) {
+        testing::WriteText(path_, text);
+        return BuildConfigReport(path_, devices_);
     }
-    void TearDown() override {
-        Log::SetPathForTesting({});
-        fs::remove_all(dir_);
-    }
-    fs::path File(const std::string& text) {
-        std::ofstream(dir_ / "recorder_config.json", std::ios::binary) << text;
-        return dir_ / "recorder_config.json";
-    }
-    ConfigReport Report(const std::string& text) { return BuildConfigReport(File(text), devices_); }
 
-    fs::path dir_;
+    testing::TempDir dir_;
+    testing::LogCapture log_;
+    fs::path path_ = dir_ / "recorder_config.json";
     std::function<std::vector<AudioDevice>()> devices_ = [] {
         return std::vector<AudioDevice>{{"{mic}", "Microphone", false}, {"{spk}", "Speakers", true}};
     };
@@ -47,10 +35,9 @@ std::vector<std::string> Slice(const ConfigReport& r, const std::string& header)
 }
 
 TEST_F(ConfigReportTest, NoFile) {
-    const fs::path path = dir_ / "recorder_config.json";
-    auto r = BuildConfigReport(path, devices_);
+    auto r = BuildConfigReport(path_, devices_);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.lines, (std::vector<std::string>{"Config file : " + path.string(), "Exists      : False", "",
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"Config file : " + path_.string(), "Exists      : False", "",
                                                  "No configuration file yet; defaults would be used."}));
 }
 
@@ -58,9 +45,7 @@ TEST_F(ConfigReportTest, EmptyObjectShowsEveryDefault) {
     auto r = Report("{}");
     EXPECT_EQ(r.exitCode, 0);
     const std::vector<std::string> expected = {
-        "Config file : " + (dir_ / "recorder_config.json").string(),
-        "Exists      : True",
-        "",
+        "Config file : " + path_.string(), "Exists      : True", "",
         "As read by this build:",
         "  save_folder                " + Config::AppFolder().string(),
         "  sample_rate                48000",
@@ -88,15 +73,9 @@ TEST_F(ConfigReportTest, EmptyObjectShowsEveryDefault) {
         "  sound for pause            Low Double Beep",
         "  sound for unpause          High Double Beep",
         "  device_id                  ",
-        "  device2_id                 none",
-        "",
-        "Device resolution:",
-        "  Input 1  NOT CONNECTED",
-        "  Input 2  not configured",
-        "",
-        "Keys present in the file that this build does not use:",
-        "  none",
-        "",
+        "  device2_id                 none", "",
+        "Device resolution:", "  Input 1  NOT CONNECTED", "  Input 2  not configured", "",
+        "Keys present in the file that this build does not use:", "  none", "",
         "Nothing was written. This command is read-only.",
     };
     EXPECT_EQ(r.lines, expected);
@@ -106,11 +85,10 @@ TEST_F(ConfigReportTest, ValuesAsReadAfterMigration) {
     auto r = Report(R"({"auto_split_mins": 2, "snd_pause": false, "in1_gain": "0.8", "device_id": "{mic}",
                        "device2_id": "{gone}", "filename_prefix": "Talk", "Sample_Rate": 1, "future_key": null})");
     auto rows = Slice(r, "As read by this build:");
-    auto has = [&](const std::string& line) { return std::find(rows.begin(), rows.end(), line) != rows.end(); };
-    EXPECT_TRUE(has("  auto_split_secs            120 s"));
-    EXPECT_TRUE(has("  sound for pause            Low Double Beep  (disabled)"));
-    EXPECT_TRUE(has("  in1_gain / in2_gain        0.8 / 0.5"));
-    EXPECT_TRUE(has("  filename_prefix            \"Talk\""));
+    for (const char* line : {"  auto_split_secs            120 s",
+                             "  sound for pause            Low Double Beep  (disabled)",
+                             "  in1_gain / in2_gain        0.8 / 0.5", "  filename_prefix            \"Talk\""})
+        EXPECT_NE(std::find(rows.begin(), rows.end(), line), rows.end()) << line;
     EXPECT_EQ(Slice(r, "Device resolution:"),
               (std::vector<std::string>{"  Input 1  FOUND   Input: Microphone", "  Input 2  NOT CONNECTED"}));
     // A case variant of a known key is unknown; the legacy key is known even though it migrated.
@@ -133,11 +111,8 @@ TEST_F(ConfigReportTest, ProblemsAreReportedAndTheReportGoesOn) {
     EXPECT_EQ(rows[1], "  sample_rate                48000");
 }
 
-TEST(ConfigReportRow, PadsTheLabelToTwentySixCharacters) {
-    EXPECT_EQ(ConfigReportRow("a", "b"), "  a                          b");
-    EXPECT_EQ(ConfigReportRow("continue_on_mic_disconnect", "x"), "  continue_on_mic_disconnect x");
+TEST(ConfigReportRow, LabelLongerThanTheColumnStillGetsASpace) {
     EXPECT_EQ(ConfigReportRow("a_label_longer_than_the_column", "x"), "  a_label_longer_than_the_column x");
-    EXPECT_EQ(KnownConfigKeys().size(), 39u);
 }
 
 }  // namespace

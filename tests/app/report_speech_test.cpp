@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include "app/log.h"
 #include "app/program.h"
 #include "app/version.h"
 #include "feedback/speech.h"
+#include "test_support.h"
 
 namespace twr {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct SpeechCheckCase {
     const char* name;
@@ -43,9 +40,8 @@ TEST(SpeechCheck, ReportsTheThreeStates) {
           "Backend              : NVDA controller client (NVDA not running)", "", "Sending a test phrase to NVDA..."},
          {}},
     };
-    const fs::path dir = fs::temp_directory_path() / ("twr_speechcheck_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    Log::SetPathForTesting(dir / "test.log");
+    const testing::TempDir dir;
+    const testing::LogCapture log;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Speech::ResetForTesting();
@@ -53,7 +49,7 @@ TEST(SpeechCheck, ReportsTheThreeStates) {
         Speech::Platform p;
         p.architecture = kArchName;
         p.resource = [](std::string_view) -> std::optional<std::string_view> { return std::nullopt; };
-        p.appDataDir = [&] { return dir; };
+        p.appDataDir = [&] { return dir.path(); };
         p.bind = [&](const Speech::Candidate&) -> std::optional<Speech::Client> {
             if (!c.bound) return std::nullopt;
             return Speech::Client{[&] { return c.running; }, [&](std::string_view t) {
@@ -75,8 +71,6 @@ TEST(SpeechCheck, ReportsTheThreeStates) {
         EXPECT_EQ(spoken, c.spoken);
     }
     Speech::ResetForTesting();
-    Log::SetPathForTesting({});
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <set>
 #include <thread>
 
 namespace twr {
@@ -22,18 +21,13 @@ bool Eventually(F condition) {
     return condition();
 }
 
+// Only E:\ exists, while `present` says so.
 struct FakeDrives {
-    std::mutex mutex;
-    std::set<std::string> present = {"E:\\"};
+    std::atomic<bool> present{true};
     std::atomic<int> checks{0};
     bool Has(const fs::path& p) {
         ++checks;
-        std::lock_guard lock(mutex);
-        return present.count(p.string()) > 0;
-    }
-    void Set(const std::string& root, bool on) {
-        std::lock_guard lock(mutex);
-        if (on) present.insert(root); else present.erase(root);
+        return present && p.string() == "E:\\";
     }
 };
 
@@ -61,16 +55,16 @@ TEST(DriveMonitorTest, ReportsEachLossOnceAndAgainAfterTheDriveReturns) {
     };
     checkedAfterWake();
     EXPECT_EQ(count(), 0u);
-    drives.Set("E:\\", false);
+    drives.present = false;
     monitor.Wake();
     ASSERT_TRUE(Eventually([&] { return count() == 1; }));
     checkedAfterWake();
     checkedAfterWake();
     EXPECT_EQ(count(), 1u) << "a drive that stays away is reported once";
-    drives.Set("E:\\", true);
+    drives.present = true;
     checkedAfterWake();
     EXPECT_TRUE(monitor.Present());
-    drives.Set("E:\\", false);
+    drives.present = false;
     monitor.Wake();
     ASSERT_TRUE(Eventually([&] { return count() == 2; }));
     monitor.Stop();
@@ -90,16 +84,16 @@ TEST(DriveMonitorTest, SystemDriveAndRootlessFoldersAreAlwaysPresent) {
     EXPECT_TRUE(DriveMonitor::CheckPresent("E:\\Rec", [](const fs::path&) -> bool { throw std::runtime_error("x"); }));
 }
 
-TEST(DriveMonitorTest, RestartsAfterStop) {
+// Without Wake the monitor still looks again at its interval, also after a restart.
+TEST(DriveMonitorTest, ChecksAtItsIntervalAndRestartsAfterStop) {
     std::atomic<int> lost{0};
     std::atomic<bool> there{true};
     DriveMonitor monitor([] { return std::string("F:\\"); }, [&](const std::string&) { ++lost; },
-                         [&](const fs::path&) { return there.load(); }, 60000);
+                         [&](const fs::path&) { return there.load(); }, 5);
     for (int round = 1; round <= 2; ++round) {
         there = true;
         monitor.Start();
         there = false;
-        monitor.Wake();
         ASSERT_TRUE(Eventually([&] { return lost == round; }));
         monitor.Stop();
     }
@@ -138,18 +132,19 @@ struct Endpoints {
 
 class AutoResumeTest : public ::testing::Test {
 protected:
-    std::shared_ptr<AutoResumeWatcher> Make(std::string device2, std::string reason = "mic") {
+    // ids replaces the scripted endpoint list.
+    std::shared_ptr<AutoResumeWatcher> Make(std::string device2, std::function<std::vector<std::string>()> ids = {}) {
         AutoResumeWatcher::Probes p;
         auto w = world;
         p.DirectoryExists = [w](const fs::path& root) { return w->drives.Has(root); };
-        p.EndpointIds = [w] {
+        p.EndpointIds = ids ? std::move(ids) : [w] {
             std::lock_guard lock(w->m);
             if (w->enumerationFails) throw std::runtime_error("enumeration failed");
             return w->ids;
         };
         p.IntervalMs = 5;
         return std::make_shared<AutoResumeWatcher>(
-            "E:\\Rec", "mic-1", std::move(device2), std::move(reason),
+            "E:\\Rec", "mic-1", std::move(device2), "mic",
             [w](const std::string& r) {
                 std::lock_guard lock(w->m);
                 w->ready.push_back(r);
@@ -175,13 +170,13 @@ TEST_F(AutoResumeTest, NoneOrEmptySecondInputNeedsOnlyTheDriveAndTheFirstInput) 
     for (const char* second : {"none", ""}) {
         SCOPED_TRACE(second);
         ready.clear();
-        drives.Set("E:\\", false);
+        drives.present = false;
         SetIds({"mic-1"});
         auto w = Make(second);
         w->Start();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         EXPECT_EQ(ReadyCount(), 0u) << "not ready while the drive is away";
-        drives.Set("E:\\", true);
+        drives.present = true;
         ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
         EXPECT_FALSE(w->Running());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -205,52 +200,32 @@ TEST_F(AutoResumeTest, WaitsForTheSecondInputAndReportsTheLatestReason) {
 }
 
 TEST_F(AutoResumeTest, AnOwnerThatGivesUpIsNeverToldToResume) {
-    enum class GiveUp { ClearRunning, DropWatcher };
-    for (GiveUp how : {GiveUp::ClearRunning, GiveUp::DropWatcher}) {
+    enum class GiveUp { BeforeReady, ClearRunning, DropWatcher };
+    for (GiveUp how : {GiveUp::BeforeReady, GiveUp::ClearRunning, GiveUp::DropWatcher}) {
         SCOPED_TRACE(static_cast<int>(how));
         ready.clear();
-        // The check in progress finds everything back; the owner gives up before it ends.
-        auto gate = std::make_shared<std::atomic<int>>(0);
-        AutoResumeWatcher::Probes p;
-        auto w = world;
-        p.DirectoryExists = [](const fs::path&) { return true; };
-        p.EndpointIds = [gate] {
-            gate->store(1);
-            while (gate->load() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return std::vector<std::string>{"mic-1"};
-        };
-        p.IntervalMs = 5;
-        auto watcher = std::make_unique<AutoResumeWatcher>(
-            "E:\\Rec", "mic-1", "none", "mic",
-            [w](const std::string& r) {
-                std::lock_guard lock(w->m);
-                w->ready.push_back(r);
-            },
-            p);
+        // The owner gives up during a check that finds everything back, or (BeforeReady) between
+        // checks that find nothing, with everything back right after.
+        auto gate = std::make_shared<std::atomic<int>>(how == GiveUp::BeforeReady ? 2 : 0);
+        auto found = std::make_shared<std::atomic<bool>>(how != GiveUp::BeforeReady);
+        auto watcher = Make("none", [gate, found] {
+            if (gate->exchange(1) == 0)
+                while (gate->load() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return *found ? std::vector<std::string>{"mic-1"} : std::vector<std::string>{};
+        });
         watcher->Start();
         ASSERT_TRUE(Eventually([&] { return gate->load() == 1; }));
-        if (how == GiveUp::ClearRunning) {
+        if (how == GiveUp::DropWatcher) {
+            watcher.reset();
+        } else {
             watcher->SetRunning(false);
             watcher->Wake();
-        } else {
-            watcher.reset();
         }
+        *found = true;  // back after the owner gave up
         gate->store(2);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         EXPECT_EQ(ReadyCount(), 0u);
     }
-}
-
-TEST_F(AutoResumeTest, ClearingRunningEndsTheWait) {
-    SetIds({});
-    auto w = Make("none");
-    w->Start();
-    EXPECT_TRUE(w->Running());
-    w->SetRunning(false);
-    w->Wake();
-    SetIds({"mic-1"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    EXPECT_EQ(ReadyCount(), 0u);
 }
 
 }  // namespace

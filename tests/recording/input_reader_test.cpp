@@ -4,18 +4,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "app/errors.h"
-#include "app/log.h"
-#include "app/platform.h"
+#include "test_support.h"
 
 namespace twr {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // What the test watches of a stream that lives on the reader thread.
@@ -81,20 +77,6 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
 
 class InputReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("twr_reader_test_" + std::to_string(platform::ProcessId()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        Log::SetPathForTesting(dir_ / "twr_diagnostic.log");
-    }
-    void TearDown() override {
-        Log::SetPathForTesting({});
-        fs::remove_all(dir_);
-    }
-    std::string LogText() {
-        std::ifstream f(dir_ / "twr_diagnostic.log", std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), {}};
-    }
     std::shared_ptr<InputReader> Make(std::shared_ptr<CaptureBackend> backend, int frames = 64, int queueWaitMs = 20) {
         return std::make_shared<InputReader>(1, "{mic}", false, 48000, frames, session_, session_->Clock,
                                              std::move(backend), queueWaitMs);
@@ -104,7 +86,7 @@ protected:
         while (r.Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
     }
 
-    fs::path dir_;
+    testing::LogCapture log_;
     std::shared_ptr<RecordingSession> session_ = std::make_shared<RecordingSession>();
     std::shared_ptr<StreamProbe> probe_ = std::make_shared<StreamProbe>();
 };
@@ -160,17 +142,29 @@ TEST_F(InputReaderTest, OpenFailureSettlesFailsAndCompletesTheQueue) {
     EXPECT_EQ(reader->Error(), "Device not found: {mic}");
     EXPECT_TRUE(reader->Queue().IsCompleted());
     EXPECT_EQ(backend->left.load(), 1);  // the apartment is left also after a failure
-    const std::string log = LogText();
+    const std::string log = log_.Text();
     EXPECT_NE(log.find(" - ERROR - Reader 1 error: Device not found: {mic}\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" - INFO - Reader 1 thread shutting down\r\n"), std::string::npos) << log;
 }
 
+// An idle reader waits as its stream allows and ends on either stop signal, keeping what is queued.
 TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
-    probe_->deliver = false;
-    for (bool useStopEvent : {false, true}) {
-        SCOPED_TRACE(useStopEvent ? "stop event" : "running flag");
+    const struct {
+        bool eventDriven, useStopEvent;
+        int waitMs;
+        const char* logged;
+    } cases[] = {
+        {false, false, 5, "Reader 1 is polling every 5 ms.\r\n"},  // 64 frames at 48000 Hz
+        {false, true, 5, "Reader 1 is polling every 5 ms.\r\n"},
+        {true, false, 200, "Reader 1 is event driven.\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.logged) + (c.useStopEvent ? " stop event" : " running flag"));
+        log_.Clear();
         session_ = std::make_shared<RecordingSession>();
-        probe_->waits = 0;
+        probe_ = std::make_shared<StreamProbe>();
+        probe_->deliver = false;
+        probe_->eventDriven = c.eventDriven;
         auto reader = Make(std::make_shared<FakeBackend>(probe_), 64);
         Block kept;
         kept.Samples = ArrayPool::Shared().Rent(128);
@@ -180,29 +174,17 @@ TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
         ASSERT_TRUE(WaitUntil([&] { return probe_->waits.load() > 0; }));
         EXPECT_TRUE(reader->Settled());
         EXPECT_TRUE(reader->ThreadAlive());
-        if (useStopEvent)
+        if (c.useStopEvent)
             session_->StopEvent.Set();
         else
             reader->ClearRunning();
         EXPECT_TRUE(reader->Join(5000));
         EXPECT_FALSE(reader->Failed());
         EXPECT_EQ(reader->Queue().Count(), 1u);
+        EXPECT_EQ(probe_->lastWaitMs.load(), c.waitMs);
+        EXPECT_NE(log_.Text().find(c.logged), std::string::npos);
         Drain(*reader);
     }
-    EXPECT_EQ(probe_->lastWaitMs.load(), 5);  // polling, 64 frames at 48000 Hz
-    EXPECT_NE(LogText().find("Reader 1 is polling every 5 ms.\r\n"), std::string::npos);
-}
-
-TEST_F(InputReaderTest, EventDrivenStreamWaits200Ms) {
-    probe_->deliver = false;
-    probe_->eventDriven = true;
-    auto reader = Make(std::make_shared<FakeBackend>(probe_));
-    reader->Start();
-    ASSERT_TRUE(WaitUntil([&] { return probe_->waits.load() > 0; }));
-    reader->ClearRunning();
-    EXPECT_TRUE(reader->Join(5000));
-    EXPECT_EQ(probe_->lastWaitMs.load(), 200);
-    EXPECT_NE(LogText().find("Reader 1 is event driven.\r\n"), std::string::npos);
 }
 
 TEST(InputReader, IdleWait) {
@@ -225,24 +207,7 @@ TEST(InputReader, RejectsFormatsThatCannotMakeBlocks) {
     EXPECT_THROW(make(48000, 0), InvalidArgument);
     EXPECT_THROW(make(48000, -5), InvalidArgument);
     EXPECT_THROW(make(0, 2048), InvalidArgument);
-    auto ok = make(48000, 2048);
-    EXPECT_EQ(ok->Number(), 2);
-    EXPECT_TRUE(ok->IsLoopback());
-    EXPECT_TRUE(ok->Running());
-    EXPECT_FALSE(ok->Settled());
-}
-
-TEST(RecordingSession, StartsRecordingWithZeroCountersAndARunningClock) {
-    RecordingSession s;
-    EXPECT_EQ(s.Status.load(), FinalizationStatus::Recording);
-    EXPECT_EQ(s.DroppedBlocks.load(), 0);
-    EXPECT_FALSE(s.StopEvent.IsSet());
-    EXPECT_FALSE(s.StopEvent.Wait(0));
-    const double t0 = s.Time();
-    std::this_thread::sleep_for(5ms);
-    EXPECT_GT(s.Time(), t0);
-    s.StopEvent.Set();
-    EXPECT_TRUE(s.StopEvent.Wait(0));
+    EXPECT_FALSE(make(48000, 2048)->Settled()) << "not settled before it starts";
 }
 
 }  // namespace
