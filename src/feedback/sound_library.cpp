@@ -19,10 +19,10 @@ namespace twr {
 namespace {
 
 using Samples = SoundLibrary::Samples;
-constexpr double kRate = 44100.0;
+constexpr double kRate = SoundLibrary::kSampleRate;
 
-double Sin(double x) noexcept { return StableMath::Sin(x); }
-double Exp(double x) noexcept { return StableMath::Exp(x); }
+using StableMath::Exp;
+using StableMath::Sin;
 
 // Milliseconds to a sample count that can size an array: negative lengths are none.
 int Len(int ms) noexcept { return std::max(0, SoundLibrary::Canvas::Ms(ms)); }
@@ -227,12 +227,6 @@ bool SoundLibrary::IsCached(std::string_view name) {
     return cache.entries.find(name) != cache.entries.end();
 }
 
-std::size_t SoundLibrary::CachedCount() {
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    return cache.entries.size();
-}
-
 // ---- direct primitives ----
 
 double SoundLibrary::Fade(int i, int n, int k) noexcept {
@@ -331,7 +325,7 @@ SoundLibrary::Samples SoundLibrary::Warble(int cycles, int toneMs, double fa, do
 // ---- canvas ----
 
 int SoundLibrary::Canvas::Ms(int ms) noexcept {
-    const double samples = ms / 1000.0 * 44100.0;
+    const double samples = ms / 1000.0 * kRate;
     // Beyond the range of int no cue could be held in memory anyway; saturate rather than
     // leave the conversion undefined.
     if (samples >= 2147483647.0) return INT_MAX;

@@ -1,7 +1,6 @@
 #pragma once
 // The named earcons: their synthesis from a few parameters and the process-wide cache of
 // rendered cues. No sound files are carried; every cue is computed on first use.
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,7 +27,6 @@ public:
     static void Preload();
     // Whether the cache holds an entry for the name (ignoring case); for diagnostics and tests.
     [[nodiscard]] static bool IsCached(std::string_view name);
-    [[nodiscard]] static std::size_t CachedCount();
     // The shared empty array.
     [[nodiscard]] static const Samples& Empty() noexcept;
 

@@ -6,12 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "feedback/sound_library.h"
+
 namespace twr {
 
 class Sounds {
 public:
     // The sample rate of every catalogue cue.
-    static constexpr int kCueRate = 44100;
+    static constexpr int kCueRate = SoundLibrary::kSampleRate;
 
     // Plays the named cue at the whole-number volume in percent and returns at once; never
     // throws. Nothing plays for "None", an unknown name or a volume of 0 or less. Windows only.

@@ -163,10 +163,9 @@ bool Speech::LoadNvda(const std::vector<Candidate>& candidates, const Platform& 
             Log::Warn("Failed binding NVDA client " + tried + ": " + e.what());
         }
     }
-    const std::string& arch = platform.architecture;
-    Log::Warn("No NVDA controller client found for " + arch +
-              "; spoken announcements are disabled. Place nvdaControllerClient" + arch +
-              ".dll next to the executable to enable them.");
+    Log::Warn("No NVDA controller client found for " + platform.architecture +
+              "; spoken announcements are disabled. Place " + LibraryFileName(platform.architecture) +
+              " next to the executable to enable them.");
     return false;
 }
 

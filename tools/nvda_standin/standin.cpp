@@ -3,9 +3,10 @@
 // "notrunning" answers 1 to testIfRunning, "reject" accepts testIfRunning but refuses
 // every text. When TWR_STANDIN_LOG names a file, every text asked to be spoken is appended
 // to it as one UTF-8 line.
-#include <windows.h>
-
 #include <string>
+
+// Header-only: the stand-in stays a small library of its own, not linked with the product.
+#include "app/win_raii.h"
 
 namespace {
 
@@ -28,16 +29,13 @@ extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakTex
     std::wstring log = Env(L"TWR_STANDIN_LOG");
     if (!log.empty() && text) {
         int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(n > 0 ? n - 1 : 0, '\0');
-        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
-        utf8 += "\n";
-        HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-            CloseHandle(h);
-        }
+        std::string line(n > 0 ? n - 1 : 0, '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, line.data(), n, nullptr, nullptr);
+        line += "\n";
+        twr::win::unique_hfile h(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (h) WriteFile(h.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
     return 0;
 }
