@@ -11,6 +11,4 @@ if [ -z "${DISPLAY:-}" ]; then
   trap 'kill $xvfb 2>/dev/null' EXIT
   export DISPLAY=:77
 fi
-exec_rc=0
-wine "$root/build/win/Tapewright.exe" "$@" || exec_rc=$?
-exit $exec_rc
+wine "$root/build/win/Tapewright.exe" "$@"

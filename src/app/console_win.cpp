@@ -40,9 +40,9 @@ void Put(DWORD which, std::string_view text) noexcept {
 }  // namespace
 
 void Attach() noexcept {
-    if (Usable(::GetStdHandle(STD_OUTPUT_HANDLE)) && Usable(::GetStdHandle(STD_ERROR_HANDLE))) return;
-    bool outOk = Usable(::GetStdHandle(STD_OUTPUT_HANDLE));
-    bool errOk = Usable(::GetStdHandle(STD_ERROR_HANDLE));
+    const bool outOk = Usable(::GetStdHandle(STD_OUTPUT_HANDLE));
+    const bool errOk = Usable(::GetStdHandle(STD_ERROR_HANDLE));
+    if (outOk && errOk) return;
     // The parent process: ATTACH_PARENT_PROCESS, all bits set.
     if (!::AttachConsole(static_cast<DWORD>(-1))) return;
     HANDLE con = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <ctime>
 #include <vector>
 
 #include "app/errors.h"

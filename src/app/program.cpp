@@ -1,9 +1,8 @@
 #include "app/program.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
+#include "app/json.h"
 #include "app/version.h"
 
 namespace twr {
@@ -16,26 +15,8 @@ const std::vector<std::string>& Program::ConsoleOptions() {
 }
 
 std::optional<int> Program::ParseInt32(const std::string& text) {
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    size_t b = 0, e = text.size();
-    while (b < e && isSpace(text[b])) ++b;
-    while (e > b && isSpace(text[e - 1])) --e;
-    if (b == e) return std::nullopt;
-    size_t i = b;
-    bool negative = false;
-    if (text[i] == '+' || text[i] == '-') {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == e) return std::nullopt;
-    long long value = 0;
-    for (; i < e; ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+    int64_t value = 0;
+    if (!TryParseInvariantInt64(text, value) || value < INT_MIN || value > INT_MAX) return std::nullopt;
     return static_cast<int>(value);
 }
 

@@ -6,7 +6,6 @@
 
 #include "app/config.h"
 #include "app/console.h"
-#include "app/device_report.h"
 #include "app/errors.h"
 #include "app/log.h"
 #include "app/platform.h"
@@ -74,7 +73,7 @@ int FatalBox(const std::exception& e) {
     Log::Error(std::string("Fatal error: ") + e.what(), e);
     std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + FullText(e) +
                        "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
-    ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", 0x10010);
+    ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", MB_ICONERROR | MB_SETFOREGROUND);
     return 1;
 }
 
@@ -123,9 +122,9 @@ int Program::RunApp() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
     Speech::Init();
-    // The one Config of the windowed run lives until the process ends.
-    static Config* config = new Config();
-    (void)config;
+    // The one Config of the windowed run; loading it here reports an unusable settings folder
+    // before any window exists.
+    Config config;
     throw InvalidOperation("The main window is not part of this build.");
 }
 

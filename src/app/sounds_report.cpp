@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/console.h"
@@ -53,8 +52,7 @@ std::vector<std::string> Lines() {
         int peak = 0;
         for (std::int16_t s : samples) peak = std::max(peak, std::abs(static_cast<int>(s)));
         // n * 10 / 441 is never exactly half a millisecond, so the rounding rule cannot matter.
-        lines.push_back(PadRight(name, 22) + " " + PadLeft(Grouped(std::llround(ms)), 8) + "ms " +
-                        PadLeft(std::to_string(peak), 8));
+        lines.push_back(Row(name, PadLeft(Grouped(std::llround(ms)), 8) + "ms", std::to_string(peak)));
     }
     lines.emplace_back();
     lines.push_back(std::to_string(names.size()) + " sounds.");

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "app/win_raii.h"
+
 namespace twr::win {
 
 void ThrowWin32(std::string_view text, DWORD error) {
@@ -35,9 +37,9 @@ std::string Narrow(std::wstring_view utf16) {
 std::vector<std::string> CommandLineArgs() {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const unique_hlocal owner(argv);
     std::vector<std::string> args;
     for (int i = 1; argv && i < argc; ++i) args.push_back(Narrow(argv[i]));
-    if (argv) ::LocalFree(argv);
     return args;
 }
 
@@ -46,8 +48,8 @@ std::string SystemMessage(DWORD error) {
     DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
                                nullptr, error, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    const unique_hlocal owner(buf);
     std::wstring text = n && buf ? std::wstring(buf, n) : L"Error " + std::to_wstring(error);
-    if (buf) ::LocalFree(buf);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return Narrow(text);

@@ -49,7 +49,6 @@ inline void CloseHandleFn(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void FreeLibraryFn(HMODULE m) noexcept { ::FreeLibrary(m); }
 inline void CoTaskMemFreeFn(void* p) noexcept { ::CoTaskMemFree(p); }
 inline void LocalFreeFn(HLOCAL p) noexcept { ::LocalFree(p); }
-inline void FindCloseFn(HANDLE h) noexcept { ::FindClose(h); }
 }  // namespace detail
 
 // Handles whose invalid value is null (events, threads, processes).
@@ -57,30 +56,10 @@ using unique_handle = unique_any<HANDLE, detail::CloseHandleFn>;
 using unique_event = unique_handle;
 // File handles, whose invalid value is INVALID_HANDLE_VALUE.
 using unique_hfile = unique_any<HANDLE, detail::CloseHandleFn, -1>;
-using unique_hfind = unique_any<HANDLE, detail::FindCloseFn, -1>;
 using unique_hmodule = unique_any<HMODULE, detail::FreeLibraryFn>;
 using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeFn>;
-
 template <typename T>
-class unique_cotaskmem {
-public:
-    unique_cotaskmem() noexcept = default;
-    ~unique_cotaskmem() { reset(); }
-    unique_cotaskmem(const unique_cotaskmem&) = delete;
-    unique_cotaskmem& operator=(const unique_cotaskmem&) = delete;
-    [[nodiscard]] T* get() const noexcept { return p_; }
-    void reset() noexcept {
-        if (p_) ::CoTaskMemFree(p_);
-        p_ = nullptr;
-    }
-    [[nodiscard]] T** put() noexcept {
-        reset();
-        return &p_;
-    }
-
-private:
-    T* p_ = nullptr;
-};
+using unique_cotaskmem = unique_any<T*, detail::CoTaskMemFreeFn>;
 
 class unique_propvariant {
 public:

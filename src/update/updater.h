@@ -1,6 +1,5 @@
 #pragma once
 // The self-updater's entry points that start-up needs.
-#include <string>
 
 namespace twr {
 

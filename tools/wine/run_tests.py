@@ -54,8 +54,8 @@ class Harness:
             "PULSE_SERVER": "unix:" + os.path.join(self.pulse_dir, "native"),
             "TWR_STANDIN_LOG": "",
         })
-        self.pulse_env = {k: self.env[k] for k in ("PULSE_SERVER", "XDG_RUNTIME_DIR")}
-        self.pulse_env = dict(os.environ, **self.pulse_env)
+        self.pulse_env = dict(os.environ, PULSE_SERVER=self.env["PULSE_SERVER"],
+                              XDG_RUNTIME_DIR=self.env["XDG_RUNTIME_DIR"])
         self.sinks = SINKS
         self._scratch_n = 0
 

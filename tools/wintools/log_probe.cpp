@@ -4,9 +4,9 @@
 //   log_probe unnamed <message>                  one line from a thread without a name
 //   log_probe path                               prints the log file's path
 //   log_probe readall                            prints Log::ReadAll()
-#include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/console.h"
 #include "app/log.h"
@@ -18,23 +18,18 @@ int main() {
     using namespace twr;
     Console::Attach();
     // The arguments as UTF-8: the narrow argv of a Windows program passes through the ANSI code page.
-    std::vector<std::string> args = win::CommandLineArgs();
-    args.insert(args.begin(), "log_probe");
-    int argc = static_cast<int>(args.size());
-    auto argv = [&](int i) -> const std::string& { return args[static_cast<size_t>(i)]; };
-    std::string cmd = argc > 1 ? argv(1) : "";
-    if (cmd == "named" && argc == 5) {
-        std::string thread = argv(2), level = argv(3), message = argv(4);
+    const std::vector<std::string> args = win::CommandLineArgs();
+    const std::string cmd = args.empty() ? "" : args[0];
+    if (cmd == "named" && args.size() == 4) {
         std::thread t([&] {
-            SetCurrentThreadName(thread);
-            Log::Write(level, message);
+            SetCurrentThreadName(args[1]);
+            Log::Write(args[2], args[3]);
         });
         t.join();
         return 0;
     }
-    if (cmd == "unnamed" && argc == 3) {
-        std::string message = argv(2);
-        std::thread t([&] { Log::Info(message); });
+    if (cmd == "unnamed" && args.size() == 2) {
+        std::thread t([&] { Log::Info(args[1]); });
         t.join();
         return 0;
     }

@@ -8,29 +8,35 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/console.h"
+#include "app/win_error.h"
 #include "feedback/sound_library.h"
 #include "feedback/sounds.h"
 #include "feedback/wave_out.h"
 
-int main(int argc, char** argv) {
+int main() {
     using namespace twr;
     Console::Attach();
-    if (argc == 3 && std::string(argv[1]) == "--find") {
-        Console::WriteLine(std::to_string(WaveOut::FindDevice(argv[2])));
+    // The arguments as UTF-8: a device name may hold characters the ANSI code page lacks.
+    const std::vector<std::string> args = win::CommandLineArgs();
+    if (args.size() == 2 && args[0] == "--find") {
+        Console::WriteLine(std::to_string(WaveOut::FindDevice(args[1])));
         return 0;
     }
-    if (argc < 2) {
+    if (args.empty()) {
         Console::ErrorLine("usage: play_cue <name> [volume] ... | --find <text>");
         return 2;
     }
     std::size_t longest = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
         int volume = 100;
-        if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) volume = std::stoi(argv[++i]);
-        if (i + 1 < argc && argv[i + 1][0] == '-') volume = std::stoi(argv[++i]);
+        // [0] of an empty argument is its terminating null, which is neither digit nor sign.
+        if (i + 1 < args.size() && std::isdigit(static_cast<unsigned char>(args[i + 1][0])))
+            volume = std::stoi(args[++i]);
+        if (i + 1 < args.size() && args[i + 1][0] == '-') volume = std::stoi(args[++i]);
         longest = std::max(longest, SoundLibrary::Get(name).size());
         Sounds::Play(name, volume);
     }
