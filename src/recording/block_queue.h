@@ -9,7 +9,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <utility>
 
 namespace twr {
@@ -24,7 +23,6 @@ public:
 
     [[nodiscard]] float* data() const noexcept { return data_.get(); }
     [[nodiscard]] size_t size() const noexcept { return size_; }
-    [[nodiscard]] std::span<float> span() const noexcept { return {data_.get(), size_}; }
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
     float& operator[](size_t i) const noexcept { return data_[i]; }
 

@@ -177,10 +177,7 @@ AutoResumeWatcher::~AutoResumeWatcher() {
 bool AutoResumeWatcher::Ready(std::string_view folder, const std::string& device1Id, const std::string& device2Id,
                               const Probes& probes) {
     const auto root = DriveRootOf(folder);
-    const bool driveOk = !root || IsSystemDrive(*root) ||
-                         (probes.DirectoryExists ? probes.DirectoryExists(platform::U8Path(*root))
-                                                 : platform::DirectoryExists(platform::U8Path(*root)));
-    if (!driveOk) return false;
+    if (root && !IsSystemDrive(*root) && !DirectoryPresent(probes.DirectoryExists, *root)) return false;
     const bool oneInput = device2Id.empty() || device2Id == "none";
     bool found1 = false, found2 = oneInput;
     try {

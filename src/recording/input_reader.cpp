@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "app/errors.h"
@@ -11,6 +10,11 @@
 #include "app/threads.h"
 
 namespace twr {
+
+std::unique_ptr<AudioStream> CaptureBackend::Open(const std::string& deviceId, bool loopback, int sampleRate,
+                                                  int channels) {
+    return Wasapi::OpenCapture(deviceId, loopback, sampleRate, channels);
+}
 
 InputReader::InputReader(int number, std::string deviceId, bool isLoopback, int sampleRate, int bufferFrames,
                          std::shared_ptr<RecordingSession> session, Stopwatch clock,

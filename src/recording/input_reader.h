@@ -25,12 +25,13 @@ public:
     // only when initialising it succeeded).
     [[nodiscard]] virtual std::shared_ptr<void> EnterThread() { return nullptr; }
     // Opens a started stream of interleaved 32-bit floats; throws with the user's sentence.
+    // Wasapi::OpenCapture unless a test plays back its own samples.
     [[nodiscard]] virtual std::unique_ptr<AudioStream> Open(const std::string& deviceId, bool loopback,
-                                                           int sampleRate, int channels) = 0;
+                                                           int sampleRate, int channels);
 };
 
-// The platform's backend: WASAPI on Windows (input_reader_win.cpp), a stand-in without
-// endpoints in the native build.
+// The platform's backend: with the multithreaded COM apartment on Windows (input_reader_win.cpp),
+// without one over the endpoint stand-in in the native build.
 [[nodiscard]] std::shared_ptr<CaptureBackend> PlatformCaptureBackend();
 
 // Create with std::make_shared: the thread keeps the reader alive for as long as it runs, so a

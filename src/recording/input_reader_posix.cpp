@@ -3,18 +3,6 @@
 
 namespace twr {
 
-namespace {
-
-class StandInBackend final : public CaptureBackend {
-public:
-    std::unique_ptr<AudioStream> Open(const std::string& deviceId, bool loopback, int sampleRate,
-                                      int channels) override {
-        return Wasapi::OpenCapture(deviceId, loopback, sampleRate, channels);
-    }
-};
-
-}  // namespace
-
-std::shared_ptr<CaptureBackend> PlatformCaptureBackend() { return std::make_shared<StandInBackend>(); }
+std::shared_ptr<CaptureBackend> PlatformCaptureBackend() { return std::make_shared<CaptureBackend>(); }
 
 }  // namespace twr

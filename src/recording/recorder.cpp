@@ -45,7 +45,6 @@ public:
         } catch (...) {
         }
     }
-    InputReader& Reader() noexcept { return *reader_; }
 
 private:
     std::shared_ptr<InputReader> reader_;

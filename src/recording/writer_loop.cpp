@@ -325,11 +325,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         FramesCommitted.fetch_add(frames);
 
         if (lastStep - lastFlush > kFlushSeconds) {
-            if (writer && writer->IsOpen()) {
-                writer->Flush();
-                writer->UpdateSizes();
-                writer->Flush();
-            }
+            // UpdateSizes hands the buffered samples to the file first: no separate Flush is needed.
+            writer->UpdateSizes();
             lastFlush = lastStep;
             WriteJournal(false);
         }

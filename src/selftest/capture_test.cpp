@@ -92,7 +92,7 @@ int ParseNumber(const std::string& option, const std::string& value) {
     return *n;
 }
 
-// True when path lies inside folder (both made absolute and normal).
+// True when path is folder or lies inside it (both made absolute and normal).
 bool IsInside(const fs::path& path, const fs::path& folder) {
     const fs::path p = fs::absolute(path).lexically_normal();
     const fs::path f = fs::absolute(folder).lexically_normal();
@@ -223,7 +223,7 @@ int RunRecording(const std::shared_ptr<Harness>& harness, const CaptureTestOptio
 
     // The scan stays inside the scratch folder whatever the recorder reports.
     fs::path scanRoot = recorder.OutputFolder();
-    if (scanRoot.empty() || (!IsInside(scanRoot, scratch) && fs::absolute(scanRoot) != fs::absolute(scratch)))
+    if (scanRoot.empty() || !IsInside(scanRoot, scratch))
         scanRoot = scratch;
     std::vector<fs::path> files;
     std::error_code ec;
