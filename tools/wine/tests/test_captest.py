@@ -93,6 +93,15 @@ def _amplitude_at(x, freq, rate=48000):
     return spectrum[max(k - 2, 0):k + 3].max()
 
 
+def _steady_amplitude_at(x, freq, window=4800):
+    """The amplitude at freq that 100 ms windows reach, leaving out the lowest. On a loaded
+    machine an input can come late, and the writer puts silence in its place; such gaps only
+    lower a window's amplitude, where one transform over the whole stretch would read them as a
+    smaller gain. 100 ms holds a whole number of periods of both tones, so no bin is missed."""
+    return float(np.percentile([_amplitude_at(x[i:i + window], freq)
+                                for i in range(0, len(x) - window + 1, window)], 90))
+
+
 def _thread_cpu(pids):
     """CPU seconds (user + system) and name of every thread of the given processes."""
     tick = os.sysconf("SC_CLK_TCK")
@@ -249,9 +258,9 @@ def test_captest_records_two_inputs_mixed_at_their_gains(h):
     x = _samples24(files[0])
     # With a second input both default gains are 0.5: 0.25 of the 1 kHz tone and 0.2 of 440 Hz.
     mid = x[len(x) // 4: 3 * len(x) // 4, 0]
-    a1000, a440 = _amplitude_at(mid, 1000), _amplitude_at(mid, 440)
-    assert abs(a1000 - 0.25) < 0.05, (a1000, a440)
-    assert abs(a440 - 0.2) < 0.05, (a1000, a440)
+    a1000, a440 = _steady_amplitude_at(mid, 1000), _steady_amplitude_at(mid, 440)
+    assert abs(a1000 - 0.25) < 0.05, (a1000, a440, r.out)
+    assert abs(a440 - 0.2) < 0.05, (a1000, a440, r.out)
     assert np.abs(x).max() <= 1.0
     report = open(_report(h), encoding="utf-8", newline="").read()
     assert report.startswith("Device : Input: Monitor of twr_sink_a\r\nDevice2: Input: Monitor of twr_sink_b\r\n"), report
