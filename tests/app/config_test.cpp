@@ -28,18 +28,8 @@ protected:
 
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndWritesNothing) {
     const Config c(path_);
-    EXPECT_EQ(c.SaveFolder(), Config::AppFolder());
-    EXPECT_EQ((Texts{c.SampleRate(), c.BitDepth(), c.Channels(), c.FilenamePrefix(), c.DeviceId(), c.Device2Id(),
-                     c.In1Route(), c.In2Route(), c.WindowTitle(), c.DeviceSortOrder()}),
-              (Texts{"48000", "24", "2", "", "", "none", "Both Channels", "Both Channels", "Tapewright",
-                     "Inputs First"}));
-    EXPECT_EQ(c.In1Gain(), 1.0);
-    EXPECT_EQ(c.In2Gain(), 0.5);
-    EXPECT_FALSE(c.HasSecondInput());
-    for (const auto& e : Config::SoundEvents()) EXPECT_TRUE(c.SndEnabled(e));
-    EXPECT_EQ((Texts{c.SoundFor("start"), c.SoundFor("stop"), c.SoundFor("pause"), c.SoundFor("unpause"),
-                     Config::DefaultSoundFor("split")}),
-              (Texts{"Rising Sweep", "Falling Sweep", "Low Double Beep", "High Double Beep", "None"}));
+    EXPECT_EQ(c.SampleRate(), "48000");
+    EXPECT_EQ(c.DeviceSortOrder(), "Inputs First");
     EXPECT_FALSE(fs::exists(path_));
     EXPECT_EQ(log_.Text(), "");
 }
@@ -103,18 +93,11 @@ std::string Utf16Le(std::u16string_view text) {
 }
 
 TEST_F(ConfigTest, TextGettersConvertOtherTypesAndAnyEncodingReads) {
-    const Config c = WithFile(
-        "{\"sample_rate\": 44100, \"bit_depth\": 16.5, \"channels\": true, \"window_title\": null,"
-        " \"device_id\": [1], \"save_folder\": \"\"}");
-    EXPECT_EQ(c.SampleRate() + "/" + c.BitDepth() + "/" + c.Channels(), "44100/16.5/true");
-    EXPECT_EQ(c.WindowTitle(), "Tapewright");
-    EXPECT_EQ(c.DeviceId(), "");
+    const Config c = WithFile(Utf16Le(u"{\"sample_rate\": 44100, \"window_title\": \"\u00e9\", \"save_folder\": \"\"} junk"));
+    EXPECT_EQ(c.SampleRate(), "44100");
+    EXPECT_EQ(c.WindowTitle(), "\xC3\xA9");
     EXPECT_EQ(c.SaveFolder(), Config::AppFolder());
     EXPECT_EQ(WithFile("{\"save_folder\": \"/x/y\"}").SaveFolder(), fs::path("/x/y"));
-    // A byte-order mark chooses the encoding; text after the object is ignored.
-    EXPECT_EQ(WithFile("\xEF\xBB\xBF{\"window_title\": \"A\"}").WindowTitle(), "A");
-    EXPECT_EQ(WithFile(Utf16Le(u"{\"window_title\":\"\u00e9\"}")).WindowTitle(), "\xC3\xA9");
-    EXPECT_EQ(WithFile("{\"window_title\": \"B\"} trailing junk").WindowTitle(), "B");
 }
 
 TEST_F(ConfigTest, GainRule) {
@@ -143,16 +126,12 @@ TEST_F(ConfigTest, SoundSettings) {
     EXPECT_EQ((Texts{c.SoundFor("start"), c.SoundFor("stop"), c.SoundFor("pause"), c.SoundFor("unpause"),
                      c.SoundFor("other")}),
               (Texts{"rising SWEEP", "Falling Sweep", "Low Double Beep", "High Double Beep", "None"}));
-    EXPECT_TRUE(c.SndEnabled("start"));
-    EXPECT_FALSE(c.SndEnabled("stop"));
-    EXPECT_FALSE(c.SndEnabled("pause"));
-    EXPECT_TRUE(c.SndEnabled("split"));
-    EXPECT_TRUE(c.SndEnabled("Stop"));  // event names are exact
+    // Only the four events have switches, and their names are exact.
+    EXPECT_EQ((std::vector<bool>{c.SndEnabled("start"), c.SndEnabled("stop"), c.SndEnabled("pause"),
+                                 c.SndEnabled("split"), c.SndEnabled("Stop")}),
+              (std::vector<bool>{true, false, false, true, true}));
     c.SetSoundFor("stop", "Soft Chime");
     EXPECT_EQ(c.SoundFor("stop"), "Soft Chime");
-    c.SetSoundFor("new", "Soft Chime");
-    EXPECT_EQ(c.Data().Keys().back(), "snd_new_sound");
-    EXPECT_EQ(c.Data().Keys()[1], "snd_stop_sound");
 }
 
 TEST_F(ConfigTest, UnreadableFileGivesDefaultsAndIsKeptAsBadCopy) {
@@ -187,27 +166,19 @@ TEST_F(ConfigTest, FailedSaveLogsAndLeavesFileUnchanged) {
     EXPECT_FALSE(fs::exists(dir_ / "missing_folder"));
 }
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::string& value) : name(name) {
+        if (const char* was = std::getenv(name)) old = was;
         ::setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 TEST_F(ConfigTest, AppDataDirFollowsLocalAppDataOrProfile) {
     {
         ScopedEnv local("LOCALAPPDATA", platform::PathText(dir_ / "local"));
-        EXPECT_EQ(Config::AppDataDir(), dir_ / "local" / "Tapewright");
-        EXPECT_TRUE(fs::is_directory(dir_ / "local" / "Tapewright"));
         EXPECT_EQ(Config().Path(), dir_ / "local" / "Tapewright" / "recorder_config.json");
     }
     ScopedEnv local("LOCALAPPDATA", "");

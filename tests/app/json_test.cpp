@@ -46,13 +46,8 @@ TEST(JsonReader, SyntaxErrorsNameTheirPosition) {
         {std::string(300, ' ') + "{\"a\":{\"b\":" + std::string(300, '['), "Nesting too deep at 564"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.text), c.message) << c.text.substr(0, 40);
-}
-
-TEST(JsonReader, DeepestAcceptedNesting) {
-    const std::string text = "{\"a\":" + std::string(255, '[') + std::string(255, ']') + "}";
-    const JsonObject o = JsonObject::ParseObject(text);
-    ASSERT_NE(o.GetRaw("a").AsList(), nullptr);
-    EXPECT_EQ(JsonObject::ParseObject(o.ToJson(4)), o);
+    const JsonObject deepest = JsonObject::ParseObject("{\"a\":" + std::string(255, '[') + std::string(255, ']') + "}");
+    EXPECT_EQ(JsonObject::ParseObject(deepest.ToJson(4)), deepest);
 }
 
 TEST(JsonReader, EmptyObjectsAndPositions) {
@@ -94,14 +89,12 @@ TEST(JsonWriter, NumberForms) {
         const char* json;
         const char* text;  // GetString's invariant form
     } cases[] = {
-        {3.5, "3.5", "3.5"}, {-0.0, "0", "-0"}, {48000, "48000", "48000"}, {0.1, "0.1", "0.1"},
-        {0.0001, "0.0001", "0.0001"}, {0.00001, "1E-05", "1E-05"}, {1e300, "1E+300", "1E+300"},
-        {1e15, "1000000000000000", "1E+15"},
+        {3.5, "3.5", "3.5"}, {-0.0, "0", "-0"}, {48000, "48000", "48000"}, {0.0001, "0.0001", "0.0001"},
+        {0.00001, "1E-05", "1E-05"}, {1e300, "1E+300", "1E+300"}, {1e15, "1000000000000000", "1E+15"},
         {123456789012345.6, "123456789012345.6", "123456789012345.6"},
-        {9007199254740991, "9007199254740991", "9.007199254740991E+15"},
         {-9007199254740991, "-9007199254740991", "-9.007199254740991E+15"},
         {9007199254740992, "9.007199254740992E+15", "9.007199254740992E+15"},
-        {1e16, "1E+16", "1E+16"}, {-1.5e-7, "-1.5E-07", "-1.5E-07"}, {5e-324, "5E-324", "5E-324"},
+        {-1.5e-7, "-1.5E-07", "-1.5E-07"}, {5e-324, "5E-324", "5E-324"},
         {1.7976931348623157e308, "1.7976931348623157E+308", "1.7976931348623157E+308"},
         {std::numeric_limits<double>::infinity(), "1E+400", "Infinity"},
         {-std::numeric_limits<double>::infinity(), "-1E+400", "-Infinity"},
@@ -140,35 +133,16 @@ TEST(JsonWriter, LayoutEscapesAndNestedValuesReadBack) {
 }
 
 TEST(JsonObject, StoreRule) {
-    JsonObject o;
-    o.Set("b", 1);
-    o.Set("a", 2);
-    o.Set("b", "now text");
+    // A repeated name keeps its first place and takes the last value; names are case-sensitive.
+    JsonObject o = JsonObject::ParseObject("{\"b\":1,\"a\":2,\"b\":\"now text\"}");
     EXPECT_EQ(o.Keys(), (std::vector<std::string>{"b", "a"}));
     EXPECT_EQ(o.GetString("b", ""), "now text");
-    o.Set("B", 3);  // names are case-sensitive
-    EXPECT_EQ(o.Count(), 3u);
+    o.Set("a", 3);
+    o.Set("B", 3);
     EXPECT_TRUE(o.Remove("b"));
     EXPECT_FALSE(o.Remove("b"));
-    EXPECT_FALSE(o.Contains("b"));
     o.Set("b", 4);
     EXPECT_EQ(o.Keys(), (std::vector<std::string>{"a", "B", "b"}));
-    EXPECT_TRUE(o.GetRaw("missing").IsNull());
-
-    // Reading follows the same rule: a repeated name keeps its first place and its last value.
-    const JsonObject read = JsonObject::ParseObject("{\"b\":1,\"a\":2,\"b\":3}");
-    EXPECT_EQ(read.Keys(), (std::vector<std::string>{"b", "a"}));
-    EXPECT_EQ(read.GetInt("b", 0), 3);
-}
-
-TEST(JsonObject, NestedObjectsAreShared) {
-    auto shared = std::make_shared<JsonObject>();
-    JsonObject a, b;
-    a.Set("o", shared);
-    b.Set("o", shared);
-    shared->Set("k", 1);
-    EXPECT_EQ(a.GetRaw("o").AsObject()->GetInt("k", 0), 1);
-    EXPECT_EQ(b.GetRaw("o").SharedObject(), shared);
 }
 
 TEST(JsonObject, TypedReads) {
@@ -189,14 +163,12 @@ TEST(JsonObject, TypedReads) {
         {"1e400", kIntMax, kLongMax, 1, "Infinity"},
         {"9223372036854775807", kIntMax, kLongMax, 1, "9.223372036854776E+18"},
         {"-9223372036854775808", kIntMin, kLongMin, 1, "-9.223372036854776E+18"},
-        {"\" 42 \"", 42, 42, 2, " 42 "}, {"\"+7\"", 7, 7, 2, "+7"},
+        {"\" 42 \"", 42, 42, 2, " 42 "}, {"\"\"", -7, -9, 2, ""},
         {"\"-2147483648\"", kIntMin, -2147483648LL, 2, "-2147483648"},
         {"\"2147483648\"", -7, 2147483648LL, 2, "2147483648"},
         {"\"9223372036854775807\"", -7, kLongMax, 2, "9223372036854775807"},
         {"\"-9223372036854775808\"", -7, kLongMin, 2, "-9223372036854775808"},
         {"\"9223372036854775808\"", -7, -9, 2, "9223372036854775808"},
-        {"\"4.0\"", -7, -9, 2, "4.0"}, {"\"1 2\"", -7, -9, 2, "1 2"},
-        {"\"\"", -7, -9, 2, ""}, {"\"-\"", -7, -9, 2, "-"},
         {"\"TRUE\"", -7, -9, 1, "TRUE"}, {"\"False\"", -7, -9, 0, "False"}, {"\" true\"", -7, -9, 2, " true"},
         {"true", 1, -9, 1, "true"}, {"false", 0, -9, 0, "false"},
         {"null", -7, -9, 2, "?"}, {"[1]", -7, -9, 2, "?"}, {"{}", -7, -9, 2, "?"},
@@ -209,7 +181,6 @@ TEST(JsonObject, TypedReads) {
         EXPECT_EQ(o.GetBool("v", true), c.asBool != 0) << c.json;
         EXPECT_EQ(o.GetString("v", "?"), c.asString) << c.json;
     }
-    EXPECT_EQ(JsonObject().GetInt("absent", -7), -7);
 }
 
 TEST(JsonText, DecodeFileText) {
@@ -225,16 +196,11 @@ TEST(JsonText, DecodeFileText) {
 }
 
 TEST(JsonText, InvariantNumberParsing) {
-    const struct { const char* text; bool ok; double value; } doubles[] = {
-        {"0.8", true, 0.8},  {" 1e-1 ", true, 0.1}, {"\t-2.5\n", true, -2.5}, {"+.5", true, 0.5},
-        {"0,8", false, 0},   {"1 000", false, 0},   {"", false, 0},          {"NaN", false, 0},
-        {"Infinity", false, 0}, {"0x10", false, 0}, {"1e", false, 0},       {"--1", false, 0},
-    };
-    for (const auto& c : doubles) {
-        double v = 0;
-        EXPECT_EQ(TryParseInvariantDouble(c.text, v), c.ok) << c.text;
-        EXPECT_EQ(c.ok ? v : 0, c.value) << c.text;
-    }
+    double v = 0;
+    EXPECT_TRUE(TryParseInvariantDouble("\t+.5e1\n", v));
+    EXPECT_EQ(v, 5.0);
+    for (const char* bad : {"0,8", "1 000", "", "NaN", "Infinity", "0x10", "1e", "--1"})
+        EXPECT_FALSE(TryParseInvariantDouble(bad, v)) << bad;
 }
 
 }  // namespace

@@ -8,37 +8,26 @@
 namespace twr {
 namespace {
 
-struct SpeechCheckCase {
-    const char* name;
-    bool bound;
-    int running;  // what testIfRunning answers
-    bool say;
-    int exitCode;
-    std::vector<std::string> lines;
-    std::vector<std::string> spoken;
-};
-
 TEST(SpeechCheck, ReportsTheThreeStates) {
     const std::string arch = kArchName;
     const std::string phrase = "Tapewright speech test. If you can hear this, announcements are working.";
-    const SpeechCheckCase cases[] = {
-        {"no library", false, 0, true, 1,
-         {"Process architecture : " + arch, "Controller client    : NOT FOUND", "NVDA running         : no",
-          "Backend              : none (NVDA controller client not found)", "",
-          "Place nvdaControllerClient" + arch + ".dll next to this executable."},
-         {}},
-        {"running, say", true, 0, true, 0,
-         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : yes",
-          "Backend              : NVDA controller client (NVDA running)", "", "Sending a test phrase to NVDA..."},
+    const std::string sending = "Sending a test phrase to NVDA...";
+    const struct {
+        const char* name;
+        bool bound;
+        int running;  // what testIfRunning answers
+        bool say;
+        int exitCode;
+        const char *client, *nvda, *backend;
+        std::vector<std::string> tail, spoken;
+    } cases[] = {
+        {"no library", false, 0, true, 1, "NOT FOUND", "no", "none (NVDA controller client not found)",
+         {"", "Place nvdaControllerClient" + arch + ".dll next to this executable."}, {}},
+        {"running, say", true, 0, true, 0, "loaded", "yes", "NVDA controller client (NVDA running)", {"", sending},
          {phrase}},
-        {"running", true, 0, false, 0,
-         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : yes",
-          "Backend              : NVDA controller client (NVDA running)"},
-         {}},
-        {"not running, say", true, 1, true, 2,
-         {"Process architecture : " + arch, "Controller client    : loaded", "NVDA running         : no",
-          "Backend              : NVDA controller client (NVDA not running)", "", "Sending a test phrase to NVDA..."},
-         {}},
+        {"running", true, 0, false, 0, "loaded", "yes", "NVDA controller client (NVDA running)", {}, {}},
+        {"not running, say", true, 1, true, 2, "loaded", "no", "NVDA controller client (NVDA not running)",
+         {"", sending}, {}},
     };
     const testing::TempDir dir;
     const testing::LogCapture log;
@@ -64,8 +53,9 @@ TEST(SpeechCheck, ReportsTheThreeStates) {
         ::testing::internal::CaptureStdout();
         const int rc = Program::SpeechCheck(c.say);
         const std::string out = ::testing::internal::GetCapturedStdout();
-        std::string expected;
-        for (const auto& line : c.lines) expected += line + "\n";
+        std::string expected = "Process architecture : " + arch + "\nController client    : " + c.client +
+                               "\nNVDA running         : " + c.nvda + "\nBackend              : " + c.backend + "\n";
+        for (const auto& line : c.tail) expected += line + "\n";
         EXPECT_EQ(rc, c.exitCode);
         EXPECT_EQ(out, expected);
         EXPECT_EQ(spoken, c.spoken);

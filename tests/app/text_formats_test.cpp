@@ -7,19 +7,19 @@
 namespace twr {
 namespace {
 
-TEST(TimeText, FormatWords) {
+TEST(TimeText, FormatWordsAndReadThemBack) {
     const struct { int32_t seconds; const char* text; } cases[] = {
         {0, "0 seconds (off)"}, {1, "1 second"}, {2, "2 seconds"}, {60, "1 minute"}, {61, "1 minute, 1 second"},
         {3600, "1 hour"}, {3601, "1 hour, 1 second"}, {5400, "1 hour, 30 minutes"},
         {3661, "1 hour, 1 minute, 1 second"}, {7325, "2 hours, 2 minutes, 5 seconds"}, {86400, "24 hours"},
         {2147483647, "596523 hours, 14 minutes, 7 seconds"}, {-5, ""}, {-2147483647 - 1, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(TimeText::Format(c.seconds), c.text) << c.seconds;
-}
-
-TEST(TimeText, ParseReadsItsOwnOutput) {
-    for (int32_t s : {0, 1, 7, 59, 60, 61, 119, 3599, 3600, 3601, 5400, 7325, 86399, 86400, 2000000, 2147483647})
-        EXPECT_EQ(TimeText::Parse(TimeText::Format(s)), s) << TimeText::Format(s);
+    for (const auto& c : cases) {
+        EXPECT_EQ(TimeText::Format(c.seconds), c.text) << c.seconds;
+        if (c.seconds >= 0) {
+            EXPECT_EQ(TimeText::Parse(c.text), c.seconds) << c.text;
+        }
+    }
 }
 
 TEST(TimeText, ParseShortForms) {

@@ -20,13 +20,10 @@ int Peak(const Samples& s) {
     return peak;
 }
 
-// Every cue in display order: sample count, peak magnitude and the digest of all its samples;
-// every sounded cue starts from silence. The counts follow from the recipes (milliseconds
-// truncate to samples: 700 ms is 30869); the peaks show the level rules (a canvas cue whose
-// loudest sample lies inside its fades stays below 26868, the truncation of 0.82 of full scale).
-// The digests were reproduced by a separate evaluation of the recipes written apart from this
-// code, so a misread constant or a reordered expression shows up here, not only against the four
-// reference recordings of the self-test.
+// Every cue in display order with its sample count, peak and digest; every sounded cue starts from
+// silence. The digests come from a separate evaluation of the recipes written apart from this code,
+// so a misread constant or a reordered expression shows up here, not only in the self-test. Canvas
+// cues peak at 26868 (0.82 of full scale, truncated) unless their loudest sample lies in a fade.
 struct CueRow {
     const char* name;
     size_t length;
@@ -91,17 +88,14 @@ TEST(SoundLibraryCatalogue, EveryCueInOrderWithItsLengthFirstSamplePeakAndDigest
 }
 
 TEST(SoundLibraryCatalogue, LookupsIgnoreLetterCaseAndShareOneArray) {
-    EXPECT_TRUE(SoundLibrary::IsKnown("none"));
-    EXPECT_TRUE(SoundLibrary::IsKnown("WHOOSH down"));
-    EXPECT_FALSE(SoundLibrary::IsKnown("Whoosh"));
-    EXPECT_FALSE(SoundLibrary::IsKnown(""));
+    for (auto [name, known] : {std::pair{"none", true}, {"WHOOSH down", true}, {"Whoosh", false}, {"", false}})
+        EXPECT_EQ(SoundLibrary::IsKnown(name), known) << name;
 
     for (const char* silent : {"None", "NONE", "nOnE", ""}) {
         EXPECT_EQ(&SoundLibrary::Get(silent), &SoundLibrary::Empty()) << silent;
         EXPECT_FALSE(SoundLibrary::IsCached(silent)) << silent;
     }
 
-    // Either spelling may come first; both reach the same cached array.
     const Samples& lowerFirst = SoundLibrary::Get("falling sweep");
     EXPECT_EQ(&SoundLibrary::Get("Falling Sweep"), &lowerFirst);
 
@@ -119,7 +113,6 @@ TEST(SoundLibraryCatalogue, ConcurrentFirstUseRendersOnce) {
         threads.emplace_back([&seen, i] { seen[i] = &SoundLibrary::Get(i % 2 ? "HEARTBEAT" : "heartbeat"); });
     for (auto& t : threads) t.join();
     for (const Samples* p : seen) EXPECT_EQ(p, seen[0]);
-    EXPECT_EQ(seen[0]->size(), 24696u);
 }
 
 TEST(SoundLibraryCatalogue, PreloadCachesEverySoundedCue) {
@@ -135,7 +128,6 @@ TEST(SoundLibrarySynthesis, FadeRampsAtBothEnds) {
         {3, 10, -1, 1.0},
     };
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(SoundLibrary::Fade(c.i, c.n, c.k), c.expected) << c.i;
-    EXPECT_EQ(SoundLibrary::Fade(999, 1000, 100), 1.0 / 100);
 }
 
 TEST(SoundLibrarySynthesis, BoundsAndVoices) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "app/errors.h"
@@ -14,8 +15,6 @@ namespace fs = std::filesystem;
 using testing::ReadText;
 using testing::WriteText;
 
-// A process-like setting for Speech: an application-data folder, a log, embedded bytes and a
-// library loader that records what it was asked for.
 class SpeechTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,8 +43,9 @@ protected:
             if (throwFor_ == name) throw IoError("bad image");
             if (bindable_ != name) return std::nullopt;
             return Speech::Client{
-                [this] { return running_; },
+                [this] { return runningThrows_ ? throw std::runtime_error("gone") : running_; },
                 [this](std::string_view text) {
+                    if (speakThrows_) throw std::runtime_error("crashed");
                     spoken_.emplace_back(text);
                     return speakResult_;
                 },
@@ -67,6 +67,8 @@ protected:
     std::string throwFor_;
     int running_ = 0;
     int speakResult_ = 0;
+    bool runningThrows_ = false;
+    bool speakThrows_ = false;
     std::vector<std::string> tried_;
     std::vector<std::string> spoken_;
 };
@@ -85,7 +87,6 @@ TEST(SpeechText, DescribeAndCandidatesInOrderOfTrial) {
               (std::vector<std::string>{"/opt/app/nvdaControllerClientX64.dll", "/opt/app/nvdaControllerClient.dll",
                                         "/data/nvdaControllerClientX64.dll", "bare nvdaControllerClientX64.dll",
                                         "bare nvdaControllerClient.dll"}));
-    // Without an executable folder or an unpacked copy those places are empty and skipped.
     EXPECT_EQ(Listed(Speech::Candidates({}, std::nullopt, "Arm64")),
               (std::vector<std::string>{"", "", "", "bare nvdaControllerClientArm64.dll",
                                         "bare nvdaControllerClient.dll"}));
@@ -111,55 +112,41 @@ TEST_F(SpeechTest, UnpackWritesLibraryAndLicenceOnceAndReplacesACopyThatDiffers)
     }
 }
 
-TEST_F(SpeechTest, UnpackFailures) {
+TEST_F(SpeechTest, UnpackFailuresAreWarningsAndKeepAnOlderCopy) {
+    const auto blockTemp = [&] { fs::create_directories(Target().string() + ".tmp"); };
+    const std::string unpackFailed = "Could not unpack the embedded NVDA controller client: ";
     const struct {
         const char* name;
-        bool existing;        // an older copy lies in the folder
-        bool blockWrite;      // the temporary file cannot be written
-        bool folderFails;
-        bool expectPath;
-        const char* warning;  // expected log text, or null
+        std::function<void()> arrange;
+        const char* content;  // of the copy returned; null when none is
+        std::string warning;
     } cases[] = {
-        {"older copy cannot be replaced", true, true, false, true, nullptr},
-        {"nothing to fall back on", false, true, false, false,
-         "Could not unpack the embedded NVDA controller client: "},
-        {"folder cannot be made", false, false, true, false,
-         "Could not unpack the embedded NVDA controller client: Access to the path 'appdata' is denied."},
+        {"older copy cannot be replaced", [&] { WriteText(Target(), "OLD"); blockTemp(); }, "OLD", ""},
+        {"nothing to fall back on", blockTemp, nullptr, unpackFailed},
+        {"folder cannot be made", [&] { folderFails_ = true; }, nullptr,
+         unpackFailed + "Access to the path 'appdata' is denied."},
+        {"resource cannot be read", [&] { resourceFails_ = true; }, nullptr,
+         unpackFailed + "LoadResource failed, error 1813"},
+        {"licence cannot be written", [&] { fs::create_directories(Licence()); }, "LIBRARY-BYTES",
+         "Could not write the controller client licence: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(root_ / "appdata");
         fs::create_directories(root_ / "appdata");
         log_.Clear();
-        if (c.existing) WriteText(Target(), "OLD");
-        if (c.blockWrite) fs::create_directories(Target().string() + ".tmp");
-        folderFails_ = c.folderFails;
+        folderFails_ = resourceFails_ = false;
+        c.arrange();
         auto result = Speech::Unpack(MakePlatform());
-        EXPECT_EQ(result.has_value(), c.expectPath);
-        EXPECT_EQ(result ? ReadText(*result) : "", c.expectPath ? "OLD" : "");
-        EXPECT_TRUE(!c.warning || log_.Has("WARNING", c.warning, false)) << log_.Text();
-        EXPECT_FALSE(fs::exists(Licence()));
+        EXPECT_EQ(result.has_value(), c.content != nullptr);
+        EXPECT_EQ(fs::exists(Target()), c.content != nullptr);
+        EXPECT_EQ(result ? ReadText(*result) : "", c.content ? c.content : "");
+        EXPECT_TRUE(c.warning.empty() || log_.Has("WARNING", c.warning, false)) << log_.Text();
+        EXPECT_FALSE(fs::is_regular_file(Licence()));
     }
 }
 
-TEST_F(SpeechTest, UnreadableResourceIsAWarningAndTheOtherCandidatesAreTried) {
-    resourceFails_ = true;
-    EXPECT_NO_THROW(Speech::Init(MakePlatform()));
-    EXPECT_TRUE(log_.Has("WARNING",
-                       "Could not unpack the embedded NVDA controller client: LoadResource failed, error 1813"));
-    EXPECT_TRUE(Speech::IsBound());
-    EXPECT_EQ(tried_.front(), (root_ / "exe" / "nvdaControllerClientArm64.dll").string());
-    EXPECT_FALSE(fs::exists(Target()));
-}
-
-TEST_F(SpeechTest, LicenceThatCannotBeWrittenStillUsesTheLibrary) {
-    fs::create_directories(Licence());
-    EXPECT_EQ(Speech::Unpack(MakePlatform()), Target());
-    EXPECT_TRUE(log_.Has("WARNING", "Could not write the controller client licence: ", false));
-}
-
 TEST_F(SpeechTest, InitBindsFirstLoadableCandidateAfterUnpacking) {
-    // A library beside the executable wins, yet the embedded copy is unpacked all the same.
     bindable_ = "nvdaControllerClient.dll";
     throwFor_ = "nvdaControllerClientArm64.dll";
     Speech::Init(MakePlatform());
@@ -172,7 +159,6 @@ TEST_F(SpeechTest, InitBindsFirstLoadableCandidateAfterUnpacking) {
     EXPECT_TRUE(log_.Has("INFO", "Loaded NVDA controller client: " + beside));
     EXPECT_TRUE(log_.Has("INFO", "Speech backend: NVDA controller client (NVDA running)"));
 
-    // A second Init neither loads nor logs again.
     const std::string before = log_.Text();
     Speech::Init(MakePlatform());
     EXPECT_EQ(tried_.size(), 2u);
@@ -186,7 +172,6 @@ TEST_F(SpeechTest, InitWithNothingBindableIsFinal) {
     EXPECT_FALSE(Speech::IsBound());
     EXPECT_FALSE(Speech::NvdaRunning());
     EXPECT_EQ(Speech::Describe(), "none (NVDA controller client not found)");
-    // Exe folder (two), no unpacked copy, two bare names.
     EXPECT_EQ(tried_.size(), 4u);
     EXPECT_TRUE(log_.Has("INFO", "No controller client is embedded in this build."));
     EXPECT_TRUE(fs::is_empty(root_ / "appdata"));
@@ -225,24 +210,13 @@ TEST_F(SpeechTest, SpeakingRules) {
     speakResult_ = 5;
     Speech::SpeakRaw("refused");
     EXPECT_TRUE(log_.Has("WARNING", "NVDA rejected an announcement."));
-}
 
-TEST_F(SpeechTest, FailingLibraryCallsAreSwallowed) {
-    auto p = MakePlatform();
-    p.bind = [](const Speech::Candidate&) -> std::optional<Speech::Client> {
-        return Speech::Client{[]() -> int { throw std::runtime_error("gone"); },
-                              [](std::string_view) -> int { return 0; }};
-    };
-    Speech::Init(p);
-    EXPECT_FALSE(Speech::NvdaRunning());
-
-    Speech::ResetForTesting();
-    p.bind = [](const Speech::Candidate&) -> std::optional<Speech::Client> {
-        return Speech::Client{[] { return 0; }, [](std::string_view) -> int { throw std::runtime_error("crashed"); }};
-    };
-    Speech::Init(p);
+    // A library that fails its calls must not take the program down with it.
+    speakThrows_ = true;
     Speech::SpeakRaw("x");
     EXPECT_TRUE(log_.Has("WARNING", "NVDA speak failed: crashed"));
+    runningThrows_ = true;
+    EXPECT_FALSE(Speech::NvdaRunning());
 }
 
 }  // namespace

@@ -10,13 +10,14 @@ namespace twr {
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 
 // Polls until the condition holds or two seconds have passed.
 template <typename F>
 bool Eventually(F condition) {
     for (int i = 0; i < 400; ++i) {
         if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(5));
     }
     return condition();
 }
@@ -31,104 +32,83 @@ struct FakeDrives {
     }
 };
 
+// What a watcher's thread reports.
+struct Reports {
+    std::mutex m;
+    std::vector<std::string> items;
+    void Add(const std::string& s) {
+        std::lock_guard lock(m);
+        items.push_back(s);
+    }
+    std::vector<std::string> Items() {
+        std::lock_guard lock(m);
+        return items;
+    }
+};
+
 TEST(DriveMonitorTest, ReportsEachLossOnceAndAgainAfterTheDriveReturns) {
     FakeDrives drives;
-    std::mutex m;
-    std::vector<std::string> lost;
+    Reports lost;
     // A long interval: only Wake makes the monitor look again, so the test does not race a timer.
-    DriveMonitor monitor([] { return std::string("E:\\Rec"); },
-                         [&](const std::string& root) {
-                             std::lock_guard lock(m);
-                             lost.push_back(root);
-                         },
+    DriveMonitor monitor([] { return std::string("E:\\Rec"); }, [&](const std::string& root) { lost.Add(root); },
                          [&](const fs::path& p) { return drives.Has(p); }, 60000);
     EXPECT_TRUE(monitor.Present());
     monitor.Start();
-    auto count = [&] {
-        std::lock_guard lock(m);
-        return lost.size();
-    };
     auto checkedAfterWake = [&] {
         int before = drives.checks;
         monitor.Wake();
         ASSERT_TRUE(Eventually([&] { return drives.checks > before; }));
     };
     checkedAfterWake();
-    EXPECT_EQ(count(), 0u);
+    EXPECT_EQ(lost.Items().size(), 0u);
     drives.present = false;
     monitor.Wake();
-    ASSERT_TRUE(Eventually([&] { return count() == 1; }));
+    ASSERT_TRUE(Eventually([&] { return lost.Items().size() == 1; }));
     checkedAfterWake();
     checkedAfterWake();
-    EXPECT_EQ(count(), 1u) << "a drive that stays away is reported once";
+    EXPECT_EQ(lost.Items().size(), 1u) << "a drive that stays away is reported once";
     drives.present = true;
     checkedAfterWake();
     EXPECT_TRUE(monitor.Present());
     drives.present = false;
     monitor.Wake();
-    ASSERT_TRUE(Eventually([&] { return count() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return lost.Items().size() == 2; }));
     monitor.Stop();
     EXPECT_FALSE(monitor.Running());
-    std::lock_guard lock(m);
-    EXPECT_EQ(lost, (std::vector<std::string>{"E:", "E:"}));
+    EXPECT_EQ(lost.Items(), (std::vector<std::string>{"E:", "E:"}));
 }
 
 TEST(DriveMonitorTest, SystemDriveAndRootlessFoldersAreAlwaysPresent) {
     int probed = 0;
     auto probe = [&](const fs::path&) { return ++probed, false; };
-    for (const char* folder : {"C:\\Rec", "c:/x", "relative\\rec", ""}) {
+    for (const char* folder : {"C:\\Rec", "c:/x", "relative\\rec", ""})
         EXPECT_TRUE(DriveMonitor::CheckPresent(folder, probe)) << folder;
-    }
     EXPECT_EQ(probed, 0);
     EXPECT_FALSE(DriveMonitor::CheckPresent("E:\\Rec", probe));
     EXPECT_TRUE(DriveMonitor::CheckPresent("E:\\Rec", [](const fs::path&) -> bool { throw std::runtime_error("x"); }));
 }
 
-// Without Wake the monitor still looks again at its interval, also after a restart.
-TEST(DriveMonitorTest, ChecksAtItsIntervalAndRestartsAfterStop) {
-    std::atomic<int> lost{0};
+// Without Wake the monitor looks again at its interval, also after a restart; a failing folder
+// getter counts as present and the checks go on.
+TEST(DriveMonitorTest, ChecksAtItsIntervalThroughFailuresAndAfterARestart) {
+    std::atomic<int> calls{0}, lost{0};
     std::atomic<bool> there{true};
-    DriveMonitor monitor([] { return std::string("F:\\"); }, [&](const std::string&) { ++lost; },
-                         [&](const fs::path&) { return there.load(); }, 5);
+    DriveMonitor monitor(
+        [&]() -> std::string {
+            // Fails in the constructor, in the first Start and in the thread's first check.
+            if (++calls <= 3) throw std::runtime_error("settings unreadable");
+            return "F:\\";
+        },
+        [&](const std::string&) { ++lost; }, [&](const fs::path&) { return there.load(); }, 5);
+    EXPECT_TRUE(monitor.Present());
     for (int round = 1; round <= 2; ++round) {
         there = true;
-        monitor.Start();
+        EXPECT_NO_THROW(monitor.Start());
         there = false;
         ASSERT_TRUE(Eventually([&] { return lost == round; }));
         monitor.Stop();
     }
 }
-
-TEST(DriveMonitorTest, AFailingFolderGetterCountsAsPresentAndTheMonitorGoesOn) {
-    std::atomic<int> calls{0};
-    std::atomic<int> lost{0};
-    DriveMonitor monitor(
-        [&]() -> std::string {
-            if (++calls <= 3) throw std::runtime_error("settings unreadable");
-            return "G:\\Rec";
-        },
-        [&](const std::string&) { ++lost; }, [](const fs::path&) { return false; }, 60000);
-    EXPECT_TRUE(monitor.Present());
-    EXPECT_NO_THROW(monitor.Start());
-    EXPECT_TRUE(monitor.Present());
-    for (int i = 0; i < 3 && lost == 0; ++i) {
-        const int before = calls;
-        monitor.Wake();
-        ASSERT_TRUE(Eventually([&] { return calls > before; }));
-    }
-    ASSERT_TRUE(Eventually([&] { return lost == 1; })) << "checks go on after a failed one";
-    monitor.Stop();
-}
-
-// Everything the watcher's thread may touch is shared with it, so a thread still ending after a
-// test cannot reach freed memory.
-struct Endpoints {
-    FakeDrives drives;
-    std::mutex m;
-    std::vector<std::string> ids;
-    bool enumerationFails = false;
-    std::vector<std::string> ready;
-};
 
 class AutoResumeTest : public ::testing::Test {
 protected:
@@ -144,16 +124,7 @@ protected:
         };
         p.IntervalMs = 5;
         return std::make_shared<AutoResumeWatcher>(
-            "E:\\Rec", "mic-1", std::move(device2), "mic",
-            [w](const std::string& r) {
-                std::lock_guard lock(w->m);
-                w->ready.push_back(r);
-            },
-            p);
-    }
-    size_t ReadyCount() {
-        std::lock_guard lock(world->m);
-        return world->ready.size();
+            "E:\\Rec", "mic-1", std::move(device2), "mic", [w](const std::string& r) { w->ready.Add(r); }, p);
     }
     void SetIds(std::vector<std::string> v, bool fails = false) {
         std::lock_guard lock(world->m);
@@ -161,56 +132,57 @@ protected:
         world->enumerationFails = fails;
     }
 
-    std::shared_ptr<Endpoints> world = std::make_shared<Endpoints>();
-    FakeDrives& drives = world->drives;
-    std::vector<std::string>& ready = world->ready;
+    // Everything the watcher's thread may touch is shared with it, so a thread still ending after a
+    // test cannot reach freed memory.
+    struct World {
+        FakeDrives drives;
+        std::mutex m;
+        std::vector<std::string> ids;
+        bool enumerationFails = false;
+        Reports ready;
+    };
+    std::shared_ptr<World> world = std::make_shared<World>();
+    Reports& ready = world->ready;
 };
 
-TEST_F(AutoResumeTest, NoneOrEmptySecondInputNeedsOnlyTheDriveAndTheFirstInput) {
-    for (const char* second : {"none", ""}) {
+TEST_F(AutoResumeTest, ReportsOnceWhenTheDriveAndEveryConfiguredInputAreBack) {
+    for (const std::string second : {"none", "", "mic-2"}) {
         SCOPED_TRACE(second);
-        ready.clear();
-        drives.present = false;
+        ready.items.clear();
+        world->drives.present = false;
         SetIds({"mic-1"});
         auto w = Make(second);
         w->Start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_EQ(ReadyCount(), 0u) << "not ready while the drive is away";
-        drives.present = true;
-        ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
+        std::this_thread::sleep_for(milliseconds(30));
+        EXPECT_EQ(ready.Items().size(), 0u) << "not ready while the drive is away";
+        world->drives.present = true;
+        if (second == "mic-2") {
+            std::this_thread::sleep_for(milliseconds(30));
+            EXPECT_EQ(ready.Items().size(), 0u) << "not ready without the second input";
+            w->SetReason("both");
+            SetIds({"mic-1", "mic-2"}, true);
+            std::this_thread::sleep_for(milliseconds(30));
+            EXPECT_EQ(ready.Items().size(), 0u) << "a failed enumeration finds nothing";
+            SetIds({"mic-1", "mic-2"});
+        }
+        ASSERT_TRUE(Eventually([&] { return ready.Items().size() == 1; }));
         EXPECT_FALSE(w->Running());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(ready, std::vector<std::string>{"mic"}) << "ready is reported once";
+        std::this_thread::sleep_for(milliseconds(20));
+        EXPECT_EQ(ready.Items(), std::vector<std::string>{second == "mic-2" ? "both" : "mic"}) << "reported once";
     }
-}
-
-TEST_F(AutoResumeTest, WaitsForTheSecondInputAndReportsTheLatestReason) {
-    SetIds({"mic-1"});
-    auto w = Make("mic-2");
-    w->Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(ReadyCount(), 0u);
-    w->SetReason("both");
-    SetIds({"mic-1", "mic-2"}, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(ReadyCount(), 0u) << "a failed enumeration finds nothing";
-    SetIds({"mic-1", "mic-2"}, false);
-    ASSERT_TRUE(Eventually([&] { return ReadyCount() == 1; }));
-    EXPECT_EQ(ready[0], "both");
 }
 
 TEST_F(AutoResumeTest, AnOwnerThatGivesUpIsNeverToldToResume) {
     enum class GiveUp { BeforeReady, ClearRunning, DropWatcher };
     for (GiveUp how : {GiveUp::BeforeReady, GiveUp::ClearRunning, GiveUp::DropWatcher}) {
         SCOPED_TRACE(static_cast<int>(how));
-        ready.clear();
         // The owner gives up during a check that finds everything back, or (BeforeReady) between
         // checks that find nothing, with everything back right after.
         auto gate = std::make_shared<std::atomic<int>>(how == GiveUp::BeforeReady ? 2 : 0);
         auto found = std::make_shared<std::atomic<bool>>(how != GiveUp::BeforeReady);
         auto watcher = Make("none", [gate, found] {
             if (gate->exchange(1) == 0)
-                while (gate->load() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                while (gate->load() != 2) std::this_thread::sleep_for(milliseconds(1));
             return *found ? std::vector<std::string>{"mic-1"} : std::vector<std::string>{};
         });
         watcher->Start();
@@ -223,8 +195,8 @@ TEST_F(AutoResumeTest, AnOwnerThatGivesUpIsNeverToldToResume) {
         }
         *found = true;  // back after the owner gave up
         gate->store(2);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_EQ(ReadyCount(), 0u);
+        std::this_thread::sleep_for(milliseconds(30));
+        EXPECT_EQ(ready.Items().size(), 0u);
     }
 }
 

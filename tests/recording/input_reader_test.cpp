@@ -14,14 +14,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// What the test watches of a stream that lives on the reader thread.
+// What the test watches of a stream and backend that live on the reader thread.
 struct StreamProbe {
     std::atomic<bool> deliver{true};  // false: every read yields nothing
-    std::atomic<int> disposed{0};
-    std::atomic<int> waits{0};
-    std::atomic<int> lastWaitMs{-1};
-    std::atomic<int> next{0};         // running sample index
-    bool eventDriven = false;
+    bool eventDriven = false, failOpen = false;
+    std::atomic<int> disposed{0}, waits{0}, lastWaitMs{-1}, leftThread{0};
+    std::atomic<int> next{0};  // running sample index
 };
 
 class FakeStream : public AudioStream {
@@ -35,7 +33,7 @@ public:
     bool WaitForData(int timeoutMs) override {
         p_->waits++;
         p_->lastWaitMs = timeoutMs;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(1ms);
         return true;
     }
     bool EventDriven() const noexcept override { return p_->eventDriven; }
@@ -47,27 +45,23 @@ private:
 
 class FakeBackend : public CaptureBackend {
 public:
-    explicit FakeBackend(std::shared_ptr<StreamProbe> p, bool failOpen = false) : p_(std::move(p)), failOpen_(failOpen) {}
+    explicit FakeBackend(std::shared_ptr<StreamProbe> p) : p_(std::move(p)) {}
     std::shared_ptr<void> EnterThread() override {
-        entered++;
-        return std::shared_ptr<void>(nullptr, [this](void*) { left++; });
+        return std::shared_ptr<void>(nullptr, [p = p_](void*) { p->leftThread++; });
     }
     std::unique_ptr<AudioStream> Open(const std::string& id, bool, int, int channels) override {
         EXPECT_EQ(channels, 2);
-        if (failOpen_) throw ComError("Device not found: " + id, 0x80070490);
+        if (p_->failOpen) throw ComError("Device not found: " + id, 0x80070490);
         return std::make_unique<FakeStream>(p_);
     }
-    std::atomic<int> entered{0};
-    std::atomic<int> left{0};
 
 private:
     std::shared_ptr<StreamProbe> p_;
-    bool failOpen_;
 };
 
 template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
-    auto end = std::chrono::steady_clock::now() + limit;
+bool WaitUntil(Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(1ms);
@@ -77,13 +71,10 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
 
 class InputReaderTest : public ::testing::Test {
 protected:
-    std::shared_ptr<InputReader> Make(std::shared_ptr<CaptureBackend> backend, int frames = 64, int queueWaitMs = 20) {
-        return std::make_shared<InputReader>(1, "{mic}", false, 48000, frames, session_, session_->Clock,
-                                             std::move(backend), queueWaitMs);
-    }
-    static void Drain(InputReader& r) {
-        Block b;
-        while (r.Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
+    // 64 frames a block.
+    std::shared_ptr<InputReader> Make(int queueWaitMs = 20) {
+        return std::make_shared<InputReader>(1, "{mic}", false, 48000, 64, session_, session_->Clock,
+                                             std::make_shared<FakeBackend>(probe_), queueWaitMs);
     }
 
     testing::LogCapture log_;
@@ -91,48 +82,37 @@ protected:
     std::shared_ptr<StreamProbe> probe_ = std::make_shared<StreamProbe>();
 };
 
-TEST_F(InputReaderTest, FirstBlockIsDiscardedAndLaterOnesArriveInOrder) {
-    auto reader = Make(std::make_shared<FakeBackend>(probe_), 64, 1000);
-    reader->Start();
-    Block first, second;
-    ASSERT_TRUE(reader->Queue().TryTake(first, 5000));
-    ASSERT_TRUE(reader->Queue().TryTake(second, 5000));
-    reader->ClearRunning();
-    EXPECT_TRUE(reader->Join(5000));
-
-    EXPECT_EQ(first.Count, 128);
-    EXPECT_GE(first.Samples.size(), 128u);
-    EXPECT_EQ(first.Samples[0], 128.0f);  // samples 0..127 were the discarded first buffer
-    EXPECT_EQ(first.Samples[127], 255.0f);
-    EXPECT_EQ(second.Samples[0], 256.0f);
-    EXPECT_LE(first.Time, second.Time);
-    EXPECT_GE(first.Time, 0.0);
-    ArrayPool::Shared().Return(first.Samples);
-    ArrayPool::Shared().Return(second.Samples);
-    Drain(*reader);
-}
-
-TEST_F(InputReaderTest, FullQueueHoldsTheBoundAndCountsEveryDrop) {
-    auto backend = std::make_shared<FakeBackend>(probe_);
-    auto reader = Make(backend, 16, 5);
+// The reader outpaces a writer that takes nothing: the queue fills, and later blocks are dropped
+// and counted while the queued ones stay in order.
+TEST_F(InputReaderTest, FirstBlockIsDiscardedLaterOnesQueueInOrderAndEveryDropIsCounted) {
+    auto reader = Make(5);
     reader->Start();
     ASSERT_TRUE(WaitUntil([&] { return session_->DroppedBlocks.load() >= 3; }));
     reader->ClearRunning();
     ASSERT_TRUE(reader->Join(5000));
-    EXPECT_EQ(reader->Queue().Count(), InputReader::kQueueBound);
-    EXPECT_TRUE(reader->Queue().IsAddingCompleted());
-    // Every completed block after the first is either queued or counted as dropped.
-    const int completed = probe_->next.load() / 32;
-    EXPECT_EQ(completed - 1, static_cast<int>(InputReader::kQueueBound) + session_->DroppedBlocks.load());
     EXPECT_FALSE(reader->Failed());
     EXPECT_EQ(probe_->disposed.load(), 1);
-    EXPECT_EQ(backend->left.load(), 1);
-    Drain(*reader);
+    EXPECT_EQ(probe_->leftThread.load(), 1);
+    EXPECT_TRUE(reader->Queue().IsAddingCompleted());
+    ASSERT_EQ(reader->Queue().Count(), InputReader::kQueueBound);
+    // Every completed block after the first is either queued or counted as dropped.
+    const int completed = probe_->next.load() / 128;
+    EXPECT_EQ(completed - 1, static_cast<int>(InputReader::kQueueBound) + session_->DroppedBlocks.load());
+    Block b;
+    double lastTime = 0.0;
+    // Samples 0..127 were the discarded first buffer; no queued block is missing or repeated.
+    for (float start = 128; reader->Queue().TryTake(b, 0); start += 128) {
+        ASSERT_EQ(b.Count, 128);
+        ASSERT_EQ(b.Samples[0], start);
+        ASSERT_EQ(b.Samples[127], start + 127);
+        ASSERT_GE(b.Time, lastTime);
+        lastTime = b.Time;
+    }
 }
 
 TEST_F(InputReaderTest, OpenFailureSettlesFailsAndCompletesTheQueue) {
-    auto backend = std::make_shared<FakeBackend>(probe_, true);
-    auto reader = Make(backend);
+    probe_->failOpen = true;
+    auto reader = Make();
     EXPECT_TRUE(reader->Join(0));  // never started: nothing to wait for
     reader->Start();
     ASSERT_TRUE(reader->Join(5000));
@@ -141,7 +121,7 @@ TEST_F(InputReaderTest, OpenFailureSettlesFailsAndCompletesTheQueue) {
     EXPECT_TRUE(reader->Settled());
     EXPECT_EQ(reader->Error(), "Device not found: {mic}");
     EXPECT_TRUE(reader->Queue().IsCompleted());
-    EXPECT_EQ(backend->left.load(), 1);  // the apartment is left also after a failure
+    EXPECT_EQ(probe_->leftThread.load(), 1);  // the apartment is left also after a failure
     const std::string log = log_.Text();
     EXPECT_NE(log.find(" - ERROR - Reader 1 error: Device not found: {mic}\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" - INFO - Reader 1 thread shutting down\r\n"), std::string::npos) << log;
@@ -165,10 +145,8 @@ TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
         probe_ = std::make_shared<StreamProbe>();
         probe_->deliver = false;
         probe_->eventDriven = c.eventDriven;
-        auto reader = Make(std::make_shared<FakeBackend>(probe_), 64);
-        Block kept;
-        kept.Samples = ArrayPool::Shared().Rent(128);
-        kept.Count = 128;
+        auto reader = Make();
+        Block kept{ArrayPool::Shared().Rent(128)};
         ASSERT_TRUE(reader->Queue().TryAdd(kept, 0));
         reader->Start();
         ASSERT_TRUE(WaitUntil([&] { return probe_->waits.load() > 0; }));
@@ -183,23 +161,18 @@ TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
         EXPECT_EQ(reader->Queue().Count(), 1u);
         EXPECT_EQ(probe_->lastWaitMs.load(), c.waitMs);
         EXPECT_NE(log_.Text().find(c.logged), std::string::npos);
-        Drain(*reader);
     }
 }
 
-TEST(InputReader, IdleWait) {
+TEST(InputReader, IdleWaitAndFormatsThatCannotMakeBlocks) {
     const struct {
         bool eventDriven;
         int frames, rate, expected;
-    } cases[] = {
-        {false, 2048, 48000, 21}, {false, 4096, 44100, 30}, {false, 256, 96000, 5},
-        {true, 2048, 48000, 200}, {false, 1000000000, 8000, 30},
-    };
+    } cases[] = {{false, 2048, 48000, 21}, {false, 4096, 44100, 30}, {false, 256, 96000, 5},
+                 {true, 2048, 48000, 200}, {false, 1000000000, 8000, 30}};
     for (const auto& c : cases)
         EXPECT_EQ(InputReader::IdleWaitMs(c.eventDriven, c.frames, c.rate), c.expected) << c.frames << "@" << c.rate;
-}
 
-TEST(InputReader, RejectsFormatsThatCannotMakeBlocks) {
     auto session = std::make_shared<RecordingSession>();
     auto make = [&](int rate, int frames) {
         return std::make_shared<InputReader>(2, "x", true, rate, frames, session, session->Clock);

@@ -26,22 +26,14 @@ std::vector<uint8_t> Unfinished(int rate, int channels, int bits, size_t dataByt
     return b;
 }
 
-// A plain 44-byte-header WAV with the given size fields.
+// A plain 44-byte-header WAV (16-bit stereo, 48 kHz) with the given size fields.
 std::vector<uint8_t> Riff(uint32_t riffSize, uint32_t dataSize, size_t dataBytes, const char* form = "WAVE") {
     std::vector<uint8_t> b(44, 0);
-    std::memcpy(b.data(), "RIFF", 4);
-    PutLe32(b, 4, riffSize);
-    std::memcpy(b.data() + 8, form, 4);
-    std::memcpy(b.data() + 12, "fmt ", 4);
-    PutLe32(b, 16, 16);
-    b[20] = 1;
-    b[22] = 2;
-    PutLe32(b, 24, 48000);
-    PutLe32(b, 28, 48000 * 4);
-    b[32] = 4;
-    b[34] = 16;
-    std::memcpy(b.data() + 36, "data", 4);
-    PutLe32(b, 40, dataSize);
+    for (auto [at, tag] : {std::pair<size_t, const char*>{0, "RIFF"}, {8, form}, {12, "fmt "}, {36, "data"}})
+        std::memcpy(b.data() + at, tag, 4);
+    for (auto [at, v, n] : {std::tuple<size_t, uint32_t, int>{4, riffSize, 4}, {16, 16, 4}, {20, 1, 2}, {22, 2, 2},
+                            {24, 48000, 4}, {28, 192000, 4}, {32, 4, 2}, {34, 16, 2}, {40, dataSize, 4}})
+        PutLe(b, at, v, n);
     for (size_t i = 0; i < dataBytes; ++i) b.push_back(static_cast<uint8_t>(i));
     return b;
 }
@@ -153,11 +145,10 @@ TEST_F(WavFileTest, FailedRepairsLeaveTheFileAsItWas) {
             EXPECT_EQ(ReadBytes(BackupOf(p)), c.bytes);
         }
         const auto log = log_.Text();
+        EXPECT_EQ(log.empty(), !c.logged) << log;
         if (c.logged) {
             EXPECT_NE(log.find(std::string(c.logged) + "\r\n"), std::string::npos) << log;
             EXPECT_EQ(log.find("Error repairing WAV"), log.rfind("Error repairing WAV")) << "one line per failure";
-        } else {
-            EXPECT_EQ(log, "");
         }
     }
     EXPECT_FALSE(WavFile::Repair(dir_ / "missing.wav"));
@@ -234,38 +225,6 @@ TEST_F(WavFileTest, RepairOfEveryCutThroughTheHeaderRegion) {
 }
 
 // Repair on arbitrary bytes never crashes, and when it succeeds it changed size fields only.
-TEST_F(WavFileTest, RepairOfRandomAndForeignFilesNeverMakesThemWorse) {
-    std::mt19937 rng(20240611);
-    const std::vector<std::vector<uint8_t>> prefixes = {
-        {}, {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, {'R', 'F', '6', '4', 0, 0, 0, 0, 'W', 'A', 'V', 'E'},
-        Riff(0, 0, 0), Unfinished(48000, 2, 16, 0),
-    };
-    for (int i = 0; i < 250; ++i) {
-        auto bytes = prefixes[static_cast<size_t>(i) % prefixes.size()];
-        auto tail = RandomBytes(rng() % 300, static_cast<uint32_t>(rng()));
-        bytes.insert(bytes.end(), tail.begin(), tail.end());
-        // Mangle a few header bytes so that near-valid headers are covered too.
-        for (int k = 0; k < 3 && !bytes.empty(); ++k) bytes[rng() % std::min<size_t>(bytes.size(), 80)] = static_cast<uint8_t>(rng());
-        SCOPED_TRACE(i);
-        const auto p = Put(bytes);
-        fs::remove(BackupOf(p));
-        if (!WavFile::Repair(p)) {
-            ASSERT_EQ(ReadBytes(p), bytes);
-            continue;
-        }
-        const auto after = ReadBytes(p);
-        ASSERT_TRUE(WavFile::Verify(p, 0, 0));
-        const int64_t d = WavFile::IndexOf(bytes.data(), bytes.size(), "data");
-        for (size_t k = 0; k < bytes.size(); ++k) {
-            const bool sizeField = (k >= 4 && k < 8) || (bytes[0] == 'R' && bytes[1] == 'F' && k >= 20 && k < 44) ||
-                                   (k >= static_cast<size_t>(d) + 4 && k < static_cast<size_t>(d) + 8);
-            if (!sizeField) {
-                ASSERT_EQ(after[k], bytes[k]) << "byte " << k;
-            }
-        }
-    }
-}
-
 TEST_F(WavFileTest, RepairedForeignWavReadsBackInSox) {
     if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
     const auto p = dir_ / "sox.wav";
@@ -307,8 +266,6 @@ TEST_F(WavFileTest, RepairedFileWithAPartialFrameReadsCleanlyEverywhere) {
                   "duration_ts=1001\n");
     }
 }
-
-// --- Crash survival -------------------------------------------------------------------------
 
 // Starts a helper with its standard output going to a file; its pid, or -1.
 pid_t Spawn(const std::vector<std::string>& args, const fs::path& out) {

@@ -15,13 +15,8 @@ TEST(CaptureTestArguments, OptionsTakeTheirValuesAndTheLastRunLengthWins) {
                                                 "--keep", "--device2", "{b}"});
     EXPECT_EQ(o.device, "7") << "an option's value is not read again as the run length";
     EXPECT_EQ(o.device2, "{b}");
-    EXPECT_EQ(o.seconds, 12);
-    EXPECT_EQ(o.bits, 16);
-    EXPECT_EQ(o.rate, 44100);
-    EXPECT_EQ(o.channels, 1);
-    EXPECT_EQ(o.buffer, 512);
-    EXPECT_EQ(o.split, -3);
-    EXPECT_TRUE(o.keep);
+    EXPECT_EQ((std::tuple{o.seconds, o.bits, o.rate, o.channels, o.buffer, o.split, o.keep}),
+              (std::tuple{12, 16, 44100, 1, 512, -3, true}));
 
     const auto d = CaptureTest::ParseArguments({"--captest"});
     EXPECT_FALSE(d.device || d.device2 || d.keep);
@@ -33,14 +28,10 @@ TEST(CaptureTestArguments, BadArgumentsAreRefusedWithTheProblem) {
     const std::vector<std::pair<Args, std::string>> cases = {
         {{"--captest", "--rate"}, "Missing value after --rate"},
         {{"--captest", "--device2"}, "Missing value after --device2"},
-        {{"--captest", "--bits", "24.0"}, "--bits"},
-        {{"--captest", "--buffer", "99999999999"}, "--buffer"},
-        {{"--captest", "--rate", "7999"}, "--rate"},
-        {{"--captest", "--rate", "384001"}, "--rate"},
-        {{"--captest", "--bits", "8"}, "--bits"},
-        {{"--captest", "--channels", "3"}, "--channels"},
-        {{"--captest", "--buffer", "0"}, "--buffer"},
-        {{"--captest", "-2"}, "second"},
+        {{"--captest", "--bits", "24.0"}, "--bits"}, {{"--captest", "--bits", "8"}, "--bits"},
+        {{"--captest", "--rate", "7999"}, "--rate"}, {{"--captest", "--rate", "384001"}, "--rate"},
+        {{"--captest", "--buffer", "99999999999"}, "--buffer"}, {{"--captest", "--buffer", "0"}, "--buffer"},
+        {{"--captest", "--channels", "3"}, "--channels"}, {{"--captest", "-2"}, "second"},
     };
     for (const auto& [args, problem] : cases) {
         try {
