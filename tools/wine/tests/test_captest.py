@@ -8,49 +8,14 @@ import re
 import signal
 import subprocess
 import time
-import wave
 
 import numpy as np
 
-ENTRY = re.compile(r"(Input|Output \(Loopback\)): (.*)\n    id: (\{[^\r\n]*\})\r\n")
+from audio_helpers import monitor_ids as _monitor_ids, play as _play, stop as _stop
+
 REPORT = "twr_captest_report.txt"
 # Our capture and writer threads together, per minute of two-input recording under Wine.
 OUR_THREADS_CPU_SECONDS_PER_MINUTE = 3.0
-
-
-def _monitor_ids(h):
-    r = h.run(["--devices"])
-    assert r.rc == 0, r
-    ids = {n: i for k, n, i in ENTRY.findall(r.out) if k == "Input"}
-    return ids["Monitor of twr_sink_a"], ids["Monitor of twr_sink_b"]
-
-
-def _tone_file(path, seconds, freq, amplitude):
-    t = np.arange(int(48000 * seconds)) / 48000.0
-    v = (amplitude * 32767 * np.sin(2 * np.pi * freq * t)).astype("<i2")
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(48000)
-        w.writeframes(np.repeat(v, 2).tobytes())
-
-
-def _play(h, seconds, tones):
-    """Starts one player per (sink, freq, amplitude); returns the processes."""
-    d = h.scratch()
-    players = []
-    for sink, freq, amp in tones:
-        path = os.path.join(d, f"{sink}.wav")
-        _tone_file(path, seconds, freq, amp)
-        players.append(subprocess.Popen(["paplay", "-d", sink, path], env=h.pulse_env))
-    time.sleep(0.5)
-    return players
-
-
-def _stop(players):
-    for p in players:
-        p.kill()
-        p.wait()
 
 
 def _temp_dirs(h):
@@ -72,8 +37,7 @@ def _wavs(folder):
 
 
 def _soxi_seconds(path):
-    out = subprocess.run(["soxi", "-D", path], capture_output=True, text=True, check=True).stdout
-    return float(out)
+    return float(subprocess.run(["soxi", "-D", path], capture_output=True, text=True, check=True).stdout)
 
 
 def _samples24(path, channels=2):
@@ -102,32 +66,23 @@ def _steady_amplitude_at(x, freq, window=4800):
                                 for i in range(0, len(x) - window + 1, window)], 90))
 
 
+def _stat(path):
+    """The name and the fields after it in a /proc stat file; None once the task is gone."""
+    try:
+        text = open(path).read()
+    except OSError:
+        return None
+    return text[text.index("(") + 1:text.rindex(")")], text.rsplit(")", 1)[1].split()
+
+
 def _thread_cpu(pids):
     """CPU seconds (user + system) and name of every thread of the given processes."""
-    tick = os.sysconf("SC_CLK_TCK")
-    threads = {}
+    tick, threads = os.sysconf("SC_CLK_TCK"), {}
     for pid in pids:
-        for stat in glob.glob(f"/proc/{pid}/task/*/stat"):
-            try:
-                text = open(stat).read()
-            except OSError:
-                continue
-            name = text[text.index("(") + 1:text.rindex(")")]
-            fields = text.rsplit(")", 1)[1].split()
-            threads[(pid, int(stat.split("/")[4]))] = (name, (int(fields[11]) + int(fields[12])) / tick)
+        for path in glob.glob(f"/proc/{pid}/task/*/stat"):
+            if st := _stat(path):
+                threads[(pid, int(path.split("/")[4]))] = (st[0], (int(st[1][11]) + int(st[1][12])) / tick)
     return threads
-
-
-def _processes():
-    found = {}
-    for stat in glob.glob("/proc/[0-9]*/stat"):
-        try:
-            text = open(stat).read()
-        except OSError:
-            continue
-        found[int(stat.split("/")[2])] = (text[text.index("(") + 1:text.rindex(")")],
-                                          int(text.rsplit(")", 1)[1].split()[3]))
-    return found
 
 
 def _cost_groups(h, sid):
@@ -136,17 +91,20 @@ def _cost_groups(h, sid):
     the harness's PulseAudio daemon."""
     st = os.stat(h.prefix)
     server_dir = f"server-{st.st_dev:x}-{st.st_ino:x}"
-    groups = {"Tapewright.exe": [], "other Wine processes": [], "wineserver": [], "pulseaudio": []}
-    for pid, (name, session) in _processes().items():
-        try:
-            cwd = os.readlink(f"/proc/{pid}/cwd")
-        except OSError:
-            cwd = ""
-        if session == sid:
+    groups = {"Tapewright.exe": [], "other Wine processes": [], "wineserver": [],
+              "pulseaudio": [p.pid for p in h.procs if "pulseaudio" in str(p.args[0])]}
+    for path in glob.glob("/proc/[0-9]*/stat"):
+        if not (found := _stat(path)):
+            continue
+        (name, fields), pid = found, int(path.split("/")[2])
+        if int(fields[3]) == sid:
             groups["Tapewright.exe" if name == "Tapewright.exe" else "other Wine processes"].append(pid)
-        elif name.startswith("wineserver") and cwd.endswith(server_dir):
-            groups["wineserver"].append(pid)
-    groups["pulseaudio"] = [p.pid for p in h.procs if "pulseaudio" in str(p.args[0])]
+        elif name.startswith("wineserver"):
+            try:
+                if os.readlink(f"/proc/{pid}/cwd").endswith(server_dir):
+                    groups["wineserver"].append(pid)
+            except OSError:
+                pass
     return groups
 
 
@@ -162,30 +120,25 @@ class CpuMeter:
 
     def stop(self):
         self.minutes = (time.monotonic() - self.t0) / 60
-        b = _thread_cpu(self.pids)
-        self.per_thread = {}
-        for key, (name, cpu) in b.items():
-            self.per_thread[key] = (name, (cpu - self.a.get(key, (name, 0.0))[1]) / self.minutes)
+        self.per_thread = {key: (name, (cpu - self.a.get(key, (name, 0.0))[1]) / self.minutes)
+                           for key, (name, cpu) in _thread_cpu(self.pids).items()}
 
-    def group(self, name):
-        return sum(c for (pid, _), (_, c) in self.per_thread.items() if pid in self.groups[name])
+    def _ours(self):
+        return [(n, c) for (pid, _), (n, c) in self.per_thread.items() if pid in self.groups["Tapewright.exe"]]
 
     def threads(self, prefixes):
-        return sum(c for (pid, _), (n, c) in self.per_thread.items()
-                   if pid in self.groups["Tapewright.exe"] and n.startswith(prefixes))
+        return sum(c for n, c in self._ours() if n.startswith(prefixes))
 
     def report(self):
         lines = [f"    CPU seconds per minute of two-input recording, over {self.minutes * 60:.0f} s:"]
-        for g in self.groups:
-            lines.append(f"      {g}: {self.group(g):.2f}")
+        for g, pids in self.groups.items():
+            lines.append(f"      {g}: {sum(c for (pid, _), (_, c) in self.per_thread.items() if pid in pids):.2f}")
             if g == "Tapewright.exe":
                 by_name = {}
-                for (pid, _), (n, c) in self.per_thread.items():
-                    if pid in self.groups[g]:
-                        by_name[n] = by_name.get(n, 0.0) + c
-                for n, c in sorted(by_name.items(), key=lambda x: -x[1]):
-                    if c >= 0.005:
-                        lines.append(f"        {n}: {c:.2f}")
+                for n, c in self._ours():
+                    by_name[n] = by_name.get(n, 0.0) + c
+                lines += [f"        {n}: {c:.2f}" for n, c in sorted(by_name.items(), key=lambda x: -x[1])
+                          if c >= 0.005]
         return "\n".join(lines)
 
 
@@ -196,9 +149,7 @@ def _header_frames(path, frame_bytes=6):
             head = f.read(36)
     except OSError:
         return 0
-    if len(head) < 36:
-        return 0
-    return int.from_bytes(head[28:36], "little") // frame_bytes
+    return int.from_bytes(head[28:36], "little") // frame_bytes if len(head) == 36 else 0
 
 
 def _assert_recording_checks_pass(r):
@@ -213,23 +164,14 @@ def _assert_recording_checks_pass(r):
 
 def test_captest_rejects_bad_arguments_before_recording(h):
     report_paths = [os.path.join(t, REPORT) for t in _temp_dirs(h)]
-    cases = [
-        (["--rate"], "Missing value after --rate"),
-        (["--device"], "Missing value after --device"),
-        (["--rate", "7999"], "--rate"),
-        (["--rate", "384001"], "--rate"),
-        (["--bits", "20"], "--bits"),
-        (["--channels", "3"], "--channels"),
-        (["--channels", "0"], "--channels"),
-        (["--buffer", "0"], "--buffer"),
-        (["--bits", "x24"], "--bits"),
-        (["0"], "second"),
-    ]
+    cases = [(["--rate"], "Missing value after --rate"), (["--device"], "Missing value after --device"),
+             (["--rate", "7999"], "--rate"), (["--rate", "384001"], "--rate"), (["--bits", "20"], "--bits"),
+             (["--bits", "x24"], "--bits"), (["--channels", "3"], "--channels"), (["--channels", "0"], "--channels"),
+             (["--buffer", "0"], "--buffer"), (["0"], "second")]
     before = _captest_dirs(h)
     for args, problem in cases:
-        for report in report_paths:
-            if os.path.exists(report):
-                os.remove(report)
+        for report in filter(os.path.exists, report_paths):
+            os.remove(report)
         r = h.run(["--captest"] + args)
         assert r.rc == 1, (args, r)
         assert r.err.startswith("Error: ") and problem in r.err, (args, r)
@@ -293,6 +235,12 @@ def test_captest_splits_into_a_grouped_folder(h):
         assert "RF64" in info, info
 
 
+def _kill(p):
+    if p.poll() is None:
+        os.killpg(p.pid, signal.SIGKILL)
+    return p.communicate()
+
+
 def _start_two_input_recording(h, before, seconds):
     """Starts --captest on both monitors and waits for its file; returns (process, file)."""
     mon_a, mon_b = _monitor_ids(h)
@@ -303,24 +251,17 @@ def _start_two_input_recording(h, before, seconds):
         files = [f for d in _captest_dirs(h) - before for f in _wavs(d)]
         time.sleep(0.01)
     if not files:
-        if p.poll() is None:
-            os.killpg(p.pid, signal.SIGKILL)
-        out, err = p.communicate()
+        out, err = _kill(p)
         raise AssertionError(f"no recording appeared: {out!r} {err!r}")
     assert len(files) == 1, files
     return p, files[0]
 
 
-def _kill(p):
-    if p.poll() is None:
-        os.killpg(p.pid, signal.SIGKILL)
-    p.communicate()
-
-
 RATE, FRAME_BYTES = 48000, 6
 BLOCK_SECONDS = 2048 / RATE
-# What the writer may hold in its own buffer: 64 KiB of 24-bit stereo frames.
-WRITER_BUFFER_SECONDS = 65536 // FRAME_BYTES / RATE
+# What a kill may cost: the writer's own 64 KiB of 24-bit stereo frames, the block being read and
+# one queued per input, and the scheduling of a loaded machine.
+UNHANDED_LIMIT = 65536 // FRAME_BYTES / RATE + 3 * BLOCK_SECONDS + 0.1
 
 
 def _kill_between_size_updates(h, before, phase):
@@ -340,9 +281,8 @@ def _kill_between_size_updates(h, before, phase):
                 break
             assert now < deadline and p.poll() is None, ("size updates stopped", updates, p.poll())
             time.sleep(0.005)
-        killed_at = time.monotonic()
-        os.killpg(p.pid, signal.SIGKILL)
     finally:
+        killed_at = time.monotonic()
         _kill(p)
     return wav, updates, killed_at
 
@@ -385,15 +325,12 @@ def test_killed_recording_keeps_its_audio_and_repairs(h):
                 line = (f"kill {phase:.1f} s after a size update: {unclaimed:.2f} s on disk but not in the header, "
                         f"at most {unhanded:.2f} s captured but not handed to the OS "
                         f"(over {killed_at - ref_time:.1f} s)")
-                ok = unclaimed < 2.1 and unhanded < WRITER_BUFFER_SECONDS + 3 * BLOCK_SECONDS + 0.1
-                if ok or attempt == 2:
+                if (unclaimed < 2.1 and unhanded < UNHANDED_LIMIT) or attempt == 2:
                     break
                 lines.append(line + "; timing off, once more")
             lines.append(line)
             assert claimed > 0 and 0 <= unclaimed < 2.1, (unclaimed, updates)
-            # The writer's 64 KiB, the block being read and one queued per input, and the
-            # scheduling of a loaded machine.
-            assert unhanded < WRITER_BUFFER_SECONDS + 3 * BLOCK_SECONDS + 0.1, (unhanded, updates, killed_at, on_disk)
+            assert unhanded < UNHANDED_LIMIT, (unhanded, updates, killed_at, on_disk)
             if os.path.exists(repair):
                 r = subprocess.run([repair, wav], capture_output=True, text=True)
                 assert r.returncode == 0, r

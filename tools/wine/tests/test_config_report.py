@@ -2,6 +2,8 @@
 import json
 import os
 
+from audio_helpers import devices
+
 
 def _lines(r):
     assert r.out.endswith("\r\n"), r
@@ -62,13 +64,8 @@ def test_config_empty_object_shows_every_default(h):
     assert open(_config_path(h)).read() == "{}"
 
 
-def test_config_migration_unknown_keys_and_devices(h):
-    devices = h.run(["--devices"])
-    if devices.rc != 0 or "    id: " not in devices.out:
-        raise h.Skip("no endpoints listed by --devices")
-    # Each entry is the display name, a bare line feed and the indented id line.
-    dl = devices.out.replace("\r\n", "\n").split("\n")
-    first_name, first_id = dl[0], dl[1].split("    id: ", 1)[1]
+def test_config_migration_and_a_real_device_without_writing(h):
+    kind, name, first_id = devices(h)[0]
     text = json.dumps({"auto_split_mins": 2, "snd_pause": False, "in1_gain": "0.8", "device_id": first_id,
                        "device2_id": "{gone}", "Sample_Rate": 1, "future_key": None}, indent=4)
     _write(h, text)
@@ -77,22 +74,9 @@ def test_config_migration_unknown_keys_and_devices(h):
     lines = _lines(r)
     rows = _section(lines, "As read by this build:")
     assert "  auto_split_secs            120 s" in rows, rows
-    assert "  sound for pause            Low Double Beep  (disabled)" in rows, rows
     assert "  in1_gain / in2_gain        0.8 / 0.5" in rows, rows
-    assert _section(lines, "Device resolution:") == ["  Input 1  FOUND   " + first_name,
+    assert _section(lines, "Device resolution:") == [f"  Input 1  FOUND   {kind}: {name}",
                                                      "  Input 2  NOT CONNECTED"], lines
-    assert _section(lines, "Keys present in the file that this build does not use:") == [
-        "  Sample_Rate   (preserved on save)", "  future_key   (preserved on save)"], lines
     # Read-only: the legacy key is still in the file.
     assert open(_config_path(h)).read() == text
 
-
-def test_config_invalid_file_is_reported_not_fatal(h):
-    _write(h, "{ not json at all")
-    r = h.run(["--config"])
-    assert r.rc == 0, r
-    lines = _lines(r)
-    assert "  sample_rate                48000" in _section(lines, "As read by this build:")
-    keys = _section(lines, "Keys present in the file that this build does not use:")
-    assert len(keys) == 1 and keys[0].startswith("  could not parse the file: "), keys
-    assert lines[-1] == "Nothing was written. This command is read-only."

@@ -6,25 +6,21 @@ import subprocess
 
 
 def test_writer_share_modes_verify_and_repair(h):
-    exe = h.tool("rf64_probe")
-    assert os.path.isfile(exe), exe
     folder = h.scratch()
-    r = h.run([h.winpath(folder)], exe=exe, timeout=120)
+    r = h.run([h.winpath(folder)], exe=h.tool("rf64_probe"), timeout=120)
     lines = [line for line in r.out.splitlines() if line]
     assert r.rc == 0, r
     assert lines and all(line.startswith("ok ") for line in lines), r.out
 
     probe = os.path.join(folder, "probe.wav")
-    with open(probe, "rb") as f:
-        data = f.read()
+    data = open(probe, "rb").read()
     assert len(data) == 6080
     assert data[0:4] == b"RF64" and data[72:76] == b"data"
     assert int.from_bytes(data[28:36], "little") == 6000
     assert int.from_bytes(data[36:44], "little") == 1000
 
     if shutil.which("sox"):
-        out = subprocess.run(["sox", "--i", "-s", probe], capture_output=True, text=True, check=True).stdout
-        assert out.strip() == "1000", out
-        cut = os.path.join(folder, "cut.wav")
-        out = subprocess.run(["sox", "--i", "-s", cut], capture_output=True, text=True, check=True).stdout
-        assert out.strip() == "4410", out
+        for name, samples in (("probe.wav", "1000"), ("cut.wav", "4410")):
+            out = subprocess.run(["sox", "--i", "-s", os.path.join(folder, name)], capture_output=True, text=True,
+                                 check=True).stdout
+            assert out.strip() == samples, (name, out)
