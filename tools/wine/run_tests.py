@@ -33,6 +33,11 @@ class Result:
     def __repr__(self):
         return f"Result(rc={self.rc}, out={self.out!r}, err={self.err!r})"
 
+    def lines(self):
+        """Standard output as lines; every line, the last too, must end in CR LF."""
+        assert self.out.endswith("\r\n"), self
+        return self.out.split("\r\n")[:-1]
+
 
 class Harness:
     Skip = Skip
@@ -129,6 +134,11 @@ class Harness:
         d = os.path.join(self.work, "scratch", "%03d" % self._scratch_n)
         os.makedirs(d, exist_ok=True)
         return d
+
+    def log_text(self):
+        """The diagnostic log as text, line ends kept; "" when there is none."""
+        path = os.path.join(self.appdata, "twr_diagnostic.log")
+        return open(path, encoding="utf-8", newline="").read() if os.path.exists(path) else ""
 
     def reset_appdata(self):
         shutil.rmtree(self.appdata, ignore_errors=True)

@@ -5,11 +5,6 @@ import os
 from audio_helpers import devices
 
 
-def _lines(r):
-    assert r.out.endswith("\r\n"), r
-    return r.out.split("\r\n")[:-1]
-
-
 def _win(h, unix_path):
     return "C:" + unix_path.split("drive_c", 1)[1].replace("/", "\\")
 
@@ -36,7 +31,7 @@ def _section(lines, header):
 def test_config_without_a_file(h):
     r = h.run(["--config"])
     assert r.rc == 1, r
-    assert _lines(r) == ["Config file : " + _win(h, _config_path(h)), "Exists      : False", "",
+    assert r.lines() == ["Config file : " + _win(h, _config_path(h)), "Exists      : False", "",
                          "No configuration file yet; defaults would be used."], r
     assert not os.path.exists(_config_path(h))
 
@@ -60,7 +55,7 @@ def test_config_empty_object_shows_every_default(h):
     expected += ["", "Device resolution:", "  Input 1  NOT CONNECTED", "  Input 2  not configured", "",
                  "Keys present in the file that this build does not use:", "  none", "",
                  "Nothing was written. This command is read-only."]
-    assert _lines(r) == expected, _lines(r)
+    assert r.lines() == expected, r.lines()
     assert open(_config_path(h)).read() == "{}"
 
 
@@ -71,7 +66,7 @@ def test_config_migration_and_a_real_device_without_writing(h):
     _write(h, text)
     r = h.run(["--config"])
     assert r.rc == 0, r
-    lines = _lines(r)
+    lines = r.lines()
     rows = _section(lines, "As read by this build:")
     assert "  auto_split_secs            120 s" in rows, rows
     assert "  in1_gain / in2_gain        0.8 / 0.5" in rows, rows

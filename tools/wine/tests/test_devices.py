@@ -1,5 +1,4 @@
 """The --devices report and the capture stream, against the harness's PulseAudio null sinks."""
-import os
 import re
 
 from audio_helpers import devices, id_of, monitor_ids, play, stop
@@ -30,11 +29,6 @@ def _stream(r):
     return int(m.group(2)), float(m.group(3))
 
 
-def _log(h):
-    path = os.path.join(h.appdata, "twr_diagnostic.log")
-    return open(path, "rb").read().decode("utf-8") if os.path.exists(path) else ""
-
-
 def test_sink_monitor_captures_its_own_sink_by_stream_and_reader(h):
     mon_a, mon_b = monitor_ids(h)
     players = play(h, 40, [("twr_sink_a", 1000, 0.5), ("twr_sink_b", 440, 0.1)])
@@ -54,7 +48,7 @@ def test_sink_monitor_captures_its_own_sink_by_stream_and_reader(h):
     # 2048-frame blocks at 48000 Hz: about 23 a second once the monitor delivers.
     assert 10 <= int(m.group(1)) <= 95 and m.group(2) == "0", r
     assert 0.45 <= float(m.group(3)) <= 0.55, r
-    log = _log(h)
+    log = h.log_text()
     assert re.search(r" - Reader1 - INFO - Reader 1 is (event driven\.|polling every \d+ ms\.)\r\n", log), log
     assert " - Reader1 - INFO - Reader 1 thread shutting down\r\n" in log, log
 
@@ -68,6 +62,6 @@ def test_capture_failures_are_the_streams_own_errors(h):
         h.reset_appdata()
         r = _probe(h, *args)
         assert r.rc == 2 and r.out == "" and r.err == f"error: {error}\r\n", (args, r)
-    log = _log(h)
+    log = h.log_text()
     assert f" - Reader1 - ERROR - Reader 1 error: {LOOPBACK_REFUSED}\r\n" in log, log
     assert " - Reader1 - INFO - Reader 1 thread shutting down\r\n" in log, log

@@ -24,8 +24,8 @@ def test_windows_and_native_earcons_identical(h):
 
 def test_sounds_report(h):
     r = h.run(["--sounds"], timeout=180)
-    assert r.rc == 0 and r.out.endswith("\r\n"), r
-    lines = r.out.split("\r\n")[:-1]
+    assert r.rc == 0, r
+    lines = r.lines()
     assert len(lines) == 69 and lines[-2:] == ["", "66 sounds."], lines
     assert lines[:3] == ["SOUND                   DURATION     PEAK", "None                           -        -",
                          "Rising Sweep                200ms    32766"], lines[:3]

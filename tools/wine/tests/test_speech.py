@@ -10,11 +10,6 @@ def _arch(h):
     return {"win-x64": "X64", "win-arm64": "Arm64"}[suffix]
 
 
-def _lines(r):
-    assert r.out.endswith("\r\n"), r
-    return r.out.split("\r\n")[:-1]
-
-
 def _header(arch, loaded, running):
     backend = ("NVDA controller client (NVDA running)" if running else
                "NVDA controller client (NVDA not running)") if loaded else "none (NVDA controller client not found)"
@@ -28,11 +23,6 @@ def _spoken(h):
     if not os.path.exists(h.standin_log):
         return []
     return open(h.standin_log, encoding="utf-8").read().splitlines()
-
-
-def _log(h):
-    path = os.path.join(h.appdata, "twr_diagnostic.log")
-    return open(path, encoding="utf-8", newline="").read() if os.path.exists(path) else ""
 
 
 def _standin(h):
@@ -53,9 +43,9 @@ def test_speech_modes_exit_codes_and_spoken_text(h):
         h.reset_appdata()
         r = h.run(args, env={"TWR_STANDIN_MODE": mode})
         assert r.rc == rc, (args, mode, r)
-        assert _lines(r) == _header(arch, True, running) + tail, (args, mode, r)
+        assert r.lines() == _header(arch, True, running) + tail, (args, mode, r)
         assert _spoken(h) == spoken, (args, mode, _spoken(h))
-        log = _log(h)
+        log = h.log_text()
         assert ("WARNING - NVDA rejected an announcement." in log) == (mode == "reject"), log
 
 
@@ -69,7 +59,7 @@ def test_speech_unpacks_the_embedded_library_and_licence(h):
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../src/resources/LICENSE-LGPL-2.1.txt")
     assert open(lic, "rb").read() == open(source, "rb").read()
     win_dll = "C:" + dll.split("drive_c", 1)[1].replace("/", "\\")
-    log = _log(h)
+    log = h.log_text()
     assert "INFO - Unpacked the embedded NVDA controller client to " + win_dll + "\r\n" in log, log
     assert "INFO - Loaded NVDA controller client: " + win_dll + "\r\n" in log, log
     assert "INFO - Speech backend: NVDA controller client (NVDA running)\r\n" in log, log
@@ -92,7 +82,7 @@ def test_speech_library_beside_the_executable_wins(h):
     shutil.copy(_standin(h), os.path.join(d, f"nvdaControllerClient{arch}.dll"))
     r = h.run(["--speech"], exe=exe)
     assert r.rc == 0, r
-    log = _log(h)
+    log = h.log_text()
     assert "INFO - Loaded NVDA controller client: " + h.winpath(d) + f"\\nvdaControllerClient{arch}.dll\r\n" in log, log
     # The embedded copy is unpacked at every start all the same.
     assert os.path.exists(os.path.join(h.appdata, f"nvdaControllerClient{arch}.dll"))
@@ -110,7 +100,7 @@ def test_speech_without_a_library_and_never_from_the_current_folder(h):
             shutil.copy(_standin(h), os.path.join(cwd, name))
         r = h.run(["--speech", "say"], cwd=cwd)
         assert r.rc == 1, r
-        assert _lines(r) == _header(arch, False, False) + [
+        assert r.lines() == _header(arch, False, False) + [
             "", f"Place nvdaControllerClient{arch}.dll next to this executable."], r
         assert _spoken(h) == []
     finally:
