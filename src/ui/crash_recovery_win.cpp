@@ -2,9 +2,10 @@
 
 #include "app/errors.h"
 #include "app/platform.h"
-#include "app/win_error.h"
 #include "recording/wav_file.h"
 #include "ui/crash_recovery.h"
+#include "ui/repair_dialog_win.h"
+#include "ui/win32_win.h"
 
 namespace twr {
 
@@ -14,14 +15,20 @@ class DialogPrompter final : public RepairPrompter {
 public:
     explicit DialogPrompter(HWND owner) : owner_(owner) {}
 
-    int Ask(const std::string&) override {
-        throw InvalidOperation("The repair dialog is not part of this build.");
+    int Ask(const std::string& recording) override {
+        RepairDialog dialog(recording);
+        const INT_PTR result = dialog.ShowModal(owner_);
+        // -1: the dialog manager could not create it; the journal stays for the next start.
+        if (result == -1)
+            throw InvalidOperation("The repair dialog could not be shown, error " +
+                                   std::to_string(Win32::GetLastError()));
+        return static_cast<int>(result);
     }
 
     bool Repair(const std::string& recording) override { return WavFile::Repair(platform::U8Path(recording)); }
 
     void Message(const std::string& text, const std::string& caption, uint32_t flags) override {
-        ::MessageBoxW(owner_, win::Widen(text).c_str(), win::Widen(caption).c_str(), flags);
+        Win32::MessageBoxW(owner_, text, caption, flags);
     }
 
 private:

@@ -1,79 +1,16 @@
 #include "ui/notifier.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "app/log.h"
+#include "ui/utf16.h"
 
 namespace twr {
 
 namespace {
-
-// ---- UTF-8 <-> UTF-16: the shell's fields and limits count UTF-16 units -------------------
-
-std::u16string ToUtf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        size_t need = 0;
-        if (b0 < 0x80) cp = b0;
-        else if (b0 >= 0xC2 && b0 <= 0xDF) need = 1, cp = b0 & 0x1F;
-        else if (b0 >= 0xE0 && b0 <= 0xEF) need = 2, cp = b0 & 0x0F;
-        else if (b0 >= 0xF0 && b0 <= 0xF4) need = 3, cp = b0 & 0x07;
-        size_t j = i + 1;
-        bool ok = true;
-        for (size_t k = 0; k < need; ++k, ++j) {
-            if (j >= s.size() || (static_cast<unsigned char>(s[j]) & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (static_cast<unsigned char>(s[j]) & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not text.
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || cp < kMin[need] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
-        i = ok ? j : std::max(j, i + 1);
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
-
-std::string ToUtf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
 
 bool IsRunSpace(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -141,12 +78,12 @@ std::shared_ptr<TrayShell> Shell() {
 
 std::string Notifier::Flatten(std::string_view text) {
     if (text.empty()) return {};
-    return ToUtf8(Flatten16(ToUtf16(text)));
+    return Utf16::ToUtf8(Flatten16(Utf16::FromUtf8(text)));
 }
 
 std::string Notifier::Fit(std::string_view text, int max, std::optional<std::string_view> fullText) {
     if (text.empty()) return {};
-    const std::u16string t = ToUtf16(text);
+    const std::u16string t = Utf16::FromUtf8(text);
     if (max < 1) return {};
     const size_t limit = static_cast<size_t>(max);
     if (t.size() <= limit) return std::string(text);
@@ -167,12 +104,12 @@ std::string Notifier::Fit(std::string_view text, int max, std::optional<std::str
     result += u'\u2026';
     Log::Warn("Notification text truncated to " + std::to_string(max) +
               " characters. Full text: " + Flatten(fullText ? *fullText : text));
-    return ToUtf8(result);
+    return Utf16::ToUtf8(result);
 }
 
 void Notifier::Copy(uint8_t* field, size_t capacity, std::string_view text) {
     if (capacity == 0) return;
-    const std::u16string t = ToUtf16(text);
+    const std::u16string t = Utf16::FromUtf8(text);
     const size_t n = std::min(t.size(), capacity - 1);
     for (size_t i = 0; i < n; ++i) {
         field[2 * i] = static_cast<uint8_t>(t[i]);
