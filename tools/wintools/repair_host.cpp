@@ -9,16 +9,11 @@
 //   repair_host inuse <path>                   prints "in use" or "free"
 //   repair_host hold <path> <seconds>          holds the file open as the recorder does
 //                                              (shared for reading and writing), prints "holding"
-//   repair_host read <caption>                 waits for a top-level window of that caption and
-//                                              prints "control\t<id>\t<class>\t<style>\t<text>" per
-//                                              child, "focus\t<id>" and "icon\t<kind>" (message boxes)
-//   repair_host click <caption> <id>           waits for the window and presses the button
-//   repair_host key <caption> <vk>             foregrounds the window and presses the key
+// The dialog and the message boxes are read and answered with ui_driver.
 #include <windows.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,79 +102,6 @@ int Prompt(const std::vector<std::string>& a) {
     return 0;
 }
 
-HWND WaitForWindow(const std::string& caption) {
-    const std::wstring c = win::Widen(caption);
-    for (int i = 0; i < 300; ++i) {
-        if (HWND w = ::FindWindowW(nullptr, c.c_str()); w && ::IsWindowVisible(w)) return w;
-        ::Sleep(100);
-    }
-    Console::ErrorLine("no window: " + caption);
-    return nullptr;
-}
-
-std::string TextOf(HWND w) {
-    wchar_t buf[4096] = {};
-    ::SendMessageW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buf));
-    std::string s = win::Narrow(buf);
-    std::string out;
-    for (char c : s) out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
-    return out;
-}
-
-int Read(const std::vector<std::string>& a) {
-    HWND w = WaitForWindow(a[1]);
-    if (!w) return 1;
-    std::vector<HWND> children;
-    ::EnumChildWindows(
-        w, [](HWND c, LPARAM p) { return reinterpret_cast<std::vector<HWND>*>(p)->push_back(c), TRUE; },
-        reinterpret_cast<LPARAM>(&children));
-    for (HWND c : children) {
-        wchar_t cls[64] = {};
-        ::GetClassNameW(c, cls, 64);
-        char style[16];
-        std::snprintf(style, sizeof style, "0x%08lX", static_cast<unsigned long>(::GetWindowLongPtrW(c, GWL_STYLE)));
-        Console::WriteLine("control\t" + std::to_string(::GetDlgCtrlID(c)) + "\t" + win::Narrow(cls) + "\t" + style +
-                           "\t" + TextOf(c));
-    }
-    GUITHREADINFO gti{};
-    gti.cbSize = sizeof gti;
-    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(w, nullptr), &gti) && gti.hwndFocus)
-        Console::WriteLine("focus\t" + std::to_string(::GetDlgCtrlID(gti.hwndFocus)));
-    if (HWND icon = ::GetDlgItem(w, 1088)) {
-        const auto h = reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0));
-        const char* kind = "other";
-        if (h == ::LoadIconW(nullptr, IDI_INFORMATION)) kind = "information";
-        else if (h == ::LoadIconW(nullptr, IDI_WARNING)) kind = "warning";
-        else if (h == ::LoadIconW(nullptr, IDI_ERROR)) kind = "error";
-        Console::WriteLine(std::string("icon\t") + kind);
-    }
-    return 0;
-}
-
-int Click(const std::vector<std::string>& a) {
-    HWND w = WaitForWindow(a[1]);
-    if (!w) return 1;
-    HWND b = ::GetDlgItem(w, std::atoi(a[2].c_str()));
-    if (!b) return 1;
-    ::SendMessageW(b, BM_CLICK, 0, 0);
-    Console::WriteLine("clicked");
-    return 0;
-}
-
-int Key(const std::vector<std::string>& a) {
-    HWND w = WaitForWindow(a[1]);
-    if (!w) return 1;
-    ::SetForegroundWindow(w);
-    ::Sleep(200);
-    INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_KEYBOARD;
-    in[0].ki.wVk = in[1].ki.wVk = static_cast<WORD>(std::atoi(a[2].c_str()));
-    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    if (::SendInput(2, in, sizeof(INPUT)) != 2) return 1;
-    Console::WriteLine("pressed");
-    return 0;
-}
-
 int Hold(const std::vector<std::string>& a) {
     win::unique_hfile h(::CreateFileW(platform::U8Path(a[1]).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -202,9 +124,6 @@ int main() {
         return 0;
     }
     if (cmd == "hold" && a.size() == 3) return Hold(a);
-    if (cmd == "read" && a.size() == 2) return Read(a);
-    if (cmd == "click" && a.size() == 3) return Click(a);
-    if (cmd == "key" && a.size() == 3) return Key(a);
-    Console::ErrorLine("usage: repair_host notify|prompt|inuse|hold|read|click|key ...");
+    Console::ErrorLine("usage: repair_host notify|prompt|inuse|hold ...");
     return 2;
 }
