@@ -6,6 +6,8 @@
 //   repair_host prompt <saveFolder>            scans like the main window's start-up (printing
 //                                              "found <journal>\t<recording>"), offers each in
 //                                              the repair dialog over a hidden owner, "done"
+//   repair_host modeless <recording>           the repair dialog created modeless, as the template
+//                                              must serve both creating calls; "result <n>"
 //   repair_host inuse <path>                   prints "in use" or "free"
 //   repair_host hold <path> <seconds>          holds the file open as the recorder does
 //                                              (shared for reading and writing), prints "holding"
@@ -25,6 +27,7 @@
 #include "app/win_raii.h"
 #include "ui/crash_recovery.h"
 #include "ui/notifier.h"
+#include "ui/repair_dialog_win.h"
 
 namespace {
 
@@ -102,6 +105,21 @@ int Prompt(const std::vector<std::string>& a) {
     return 0;
 }
 
+int Modeless(const std::vector<std::string>& a) {
+    RepairDialog dialog(a[1]);
+    HWND w = dialog.CreateModeless(nullptr);
+    ::ShowWindow(w, SW_SHOW);
+    ::SetForegroundWindow(w);
+    MSG msg;
+    while (!dialog.EndResult() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (::IsDialogMessageW(w, &msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    Console::WriteLine("result " + std::to_string(dialog.EndResult().value_or(-1)));
+    return 0;
+}
+
 int Hold(const std::vector<std::string>& a) {
     win::unique_hfile h(::CreateFileW(platform::U8Path(a[1]).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -119,11 +137,12 @@ int main() {
     const std::string cmd = a.empty() ? "" : a[0];
     if (cmd == "notify" && a.size() == 4) return Notify(a);
     if (cmd == "prompt" && a.size() == 2) return Prompt(a);
+    if (cmd == "modeless" && a.size() == 2) return Modeless(a);
     if (cmd == "inuse" && a.size() == 2) {
         Console::WriteLine(CrashRecovery::IsInUse(platform::U8Path(a[1])) ? "in use" : "free");
         return 0;
     }
     if (cmd == "hold" && a.size() == 3) return Hold(a);
-    Console::ErrorLine("usage: repair_host notify|prompt|inuse|hold ...");
+    Console::ErrorLine("usage: repair_host notify|prompt|modeless|inuse|hold ...");
     return 2;
 }

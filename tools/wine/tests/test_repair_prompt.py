@@ -167,3 +167,20 @@ def test_repair_prompt_skips_a_recording_held_open(h):
         holder.communicate()
     assert h.run(["inuse", h.winpath(wav)], exe=h.tool("repair_host")).lines() == ["free"]
     assert h.run(["inuse", h.winpath(wav + ".missing")], exe=h.tool("repair_host")).lines() == ["free"]
+
+
+def test_repair_dialog_modeless_gives_each_answer(h):
+    """The same template created modeless: the keyboard walk holds, and each way out gives its
+    result (the close box is Escape's)."""
+    for keys, result in (("Escape", 0), ("Alt+N", 0), ("Alt+F", 2), ("Enter", 1), (None, 0)):
+        host = h.popen(["modeless", "D:\\Recordings\\20260826_140309.wav"], exe=h.tool("repair_host"))
+        with Driver(h) as d:
+            dlg = d.find(TITLE)
+            if keys == "Escape":
+                walk_dialog(d, dlg, 1402)
+            if keys:
+                d.key(dlg, keys)
+            else:
+                d("close", hwnd=dlg)
+            d.gone(dlg)
+        assert wait_exit(host) == (0, "result %d\r\n" % result), keys
