@@ -19,6 +19,9 @@
 //   ui_host broken [--modeless]
 //       A template whose control class does not exist: modal gives RESULT -1 (or 0), modeless
 //       ERROR CreateDialogIndirectParam failed, error <n>.
+//   ui_host utilities
+//       Runs the control utilities against a hidden modeless dialog and the clipboard, printing
+//       CHECK <name>=<value> lines (line feeds in values shown as '|'), then RESULT 0.
 //
 // --speech-dll PATH names the controller client to load; by default the stand-in built beside
 // this executable (tools/nvda_standin/nvdaControllerClient_standin.dll).
@@ -164,6 +167,81 @@ protected:
     bool OnCommand(int, int) override { return false; }
 };
 
+class UtilitiesDialog final : public DialogBase {
+public:
+    std::vector<uint8_t> BuildTemplate() override {
+        DialogBuilder b("Utilities Test", 200, 120, DialogBuilder::kDialogStyle, DialogBuilder::kExControlParent);
+        b.Add(DialogBuilder::kMainList, 10, 10, 180, 40, 501, "");
+        b.Add(DialogBuilder::kDropDownList, 10, 55, 80, 60, 502, "");
+        b.Add(DialogBuilder::kDropDownList, 100, 55, 80, 60, 503, "");
+        b.Add(DialogBuilder::kEditBox, 10, 75, 180, 13, 504, "Caf\xC3\xA9 \xF0\x9F\x8E\x99");
+        return b.Build();
+    }
+
+protected:
+    void OnInit() override {}
+    bool OnCommand(int, int) override { return false; }
+};
+
+void Check(const std::string& name, std::string value) {
+    std::replace(value.begin(), value.end(), '\n', '|');
+    Console::WriteLine("CHECK " + name + "=" + value);
+}
+
+std::string ClipboardText(HWND owner) {
+    if (!::OpenClipboard(owner)) return "(not opened)";
+    std::string text = "(none)";
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = win::Narrow(p);
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+int RunUtilities() {
+    UtilitiesDialog dialog;
+    HWND d = dialog.CreateModeless(nullptr);
+    auto extent = [&] { return std::to_string(Win32::SendDlgItemMessageW(d, 501, LB_GETHORIZONTALEXTENT, 0, 0)); };
+    auto count = [&](int id, UINT msg) { return std::to_string(Win32::SendDlgItemMessageW(d, id, msg, 0, 0)); };
+
+    Win32::ListSetLines(d, 501, "a\r\n\r\nb  \r\nc");
+    Check("list_lines", Win32::ListGetAll(d, 501));
+    Check("list_extent", extent());
+    Check("list_line_past_end", Win32::ListGetLine(d, 501, 5));
+    Win32::ListSetLines(d, 501, "");
+    Check("list_after_empty_count", count(501, LB_GETCOUNT));
+    Check("list_after_empty_extent", extent());
+    Win32::ListSetLines(d, 501, "   \r\n\t");
+    Check("list_blank_count", count(501, LB_GETCOUNT));
+    Check("list_blank_extent", extent());
+    Check("list_missing", Win32::ListGetAll(d, 999));
+
+    Check("combo_add_index", std::to_string(Win32::ComboAdd(d, 502, "Seconds", 10)));
+    Win32::ComboAdd(d, 502, "Minutes", 20);
+    Check("combo_insert_index", std::to_string(Win32::ComboInsert(d, 502, 0, "Hours", -5)));
+    Check("combo_none_data", std::to_string(Win32::ComboGetData(d, 502)));
+    Check("combo_none_text", Win32::ComboGetText(d, 502));
+    Win32::ComboSelectByText(d, 502, "minutes");
+    Check("combo_case_differs", Win32::ComboGetText(d, 502) + "," + std::to_string(Win32::ComboGetData(d, 502)));
+    Win32::ComboSelectByText(d, 502, "Minutes");
+    Check("combo_exact", Win32::ComboGetText(d, 502) + "," + std::to_string(Win32::ComboGetData(d, 502)));
+    Win32::ComboSelectByText(d, 503, "Minutes");
+    Check("combo_empty_selection", count(503, CB_GETCURSEL));
+
+    Check("item_text", Win32::GetDlgItemText(d, 504));
+    Check("item_missing", Win32::GetDlgItemText(d, 999));
+    dialog.Text(504, "");
+    Check("item_emptied", Win32::GetDlgItemText(d, 504));
+
+    Win32::SetClipboardText(d, "Copied \xE2\x9C\x93\nline two");
+    Check("clipboard", ClipboardText(d));
+    Console::WriteLine("RESULT 0");
+    return 0;
+}
+
 // Modal loops belong to the platform: a thread timer running inside them tells when the
 // dialog (whichever window is active) is on screen.
 void CALLBACK AnnounceActive(HWND, UINT, UINT_PTR id, DWORD) {
@@ -247,6 +325,7 @@ int Main(const Args& args) {
         Console::WriteLine("RESULT " + std::to_string(r));
         return 0;
     }
+    if (args.what == "utilities") return RunUtilities();
     if (args.what == "broken") {
         BrokenDialog dialog;
         const INT_PTR r = Run(dialog, args.modeless);
