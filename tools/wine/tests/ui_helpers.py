@@ -269,3 +269,9 @@ def wait_spoken(h, count, timeout=5):
     while len(spoken(h)) < count and time.time() < deadline:
         time.sleep(0.05)
     return spoken(h)
+
+
+def wait_exit(proc, timeout=20):
+    """The exit code and standard output of a process started with h.popen, once it has ended."""
+    out, _ = proc.communicate(timeout=timeout)
+    return proc.returncode, out.decode("utf-8", "replace")
