@@ -18,7 +18,7 @@ bool IsSchemeChar(char c, bool first) noexcept {
 }
 
 [[noreturn]] void Malformed(const std::string& url) {
-    throw FormatError("Invalid address: '" + url + "' is not an absolute http address.");
+    throw FormatError("Invalid address: '" + url + "' is not a valid absolute address.");
 }
 
 }  // namespace
@@ -52,7 +52,9 @@ Http::Address Http::ParseAddress(const std::string& url) {
     } else {
         a.host = authority;
     }
-    if (a.host.empty() || a.host.find_first_of(" \t\r\n\\") != std::string::npos) Malformed(url);
+    // Addresses of other schemes may name no host (file:///C:/x); they are refused by scheme.
+    const bool web = a.scheme == "https" || a.scheme == "http";
+    if ((web && a.host.empty()) || a.host.find_first_of(" \t\r\n\\") != std::string::npos) Malformed(url);
     if (!portText.empty()) {
         if (portText.size() > 5 || !std::all_of(portText.begin(), portText.end(), [](char c) {
                 return c >= '0' && c <= '9';
