@@ -9,6 +9,7 @@
 #include "app/win_error.h"
 #include "app/win_raii.h"
 #include "feedback/speech.h"
+#include "ui/update_dialog_win.h"
 #include "update/http.h"
 #include "update/updater.h"
 
@@ -149,13 +150,8 @@ Updater::Services Updater::HostServices() {
     };
     s.showDialog = [](WindowHandle owner, const std::string& current, const std::string& tag,
                       const std::string& notes) {
-        // Until the dialog base is in this build, a Yes/No box asks the same question.
-        const std::string text = "There's an update available. You will be upgrading from version " + current +
-                                 " to " + tag + ".\r\n\r\n" + notes + "\r\n\r\nUpdate now?";
-        return ::MessageBoxW(static_cast<HWND>(owner), win::Widen(text).c_str(), L"Update Available",
-                             MB_YESNO | MB_ICONINFORMATION) == IDYES
-                   ? 1
-                   : 0;
+        UpdateDialog dialog(current, tag, notes);
+        return static_cast<int>(dialog.ShowModal(static_cast<HWND>(owner)));
     };
     s.writeLine = [](std::string_view line) { Console::WriteLine(line); };
     s.errorLine = [](std::string_view line) { Console::ErrorLine(line); };
