@@ -78,6 +78,7 @@ bool DialogBase::OnMessage(UINT, WPARAM, LPARAM, INT_PTR& result) {
 }
 
 INT_PTR DialogBase::ShowModal(HWND owner) {
+    endResult_.reset();
     // Each call builds afresh, so the template shows the state of this moment.
     const std::vector<uint8_t> dialogTemplate = BuildTemplate();
     PendingScope scope(this);
@@ -85,6 +86,7 @@ INT_PTR DialogBase::ShowModal(HWND owner) {
 }
 
 HWND DialogBase::CreateModeless(HWND owner) {
+    endResult_.reset();
     const std::vector<uint8_t> dialogTemplate = BuildTemplate();
     HWND window;
     DWORD error;
@@ -97,6 +99,11 @@ HWND DialogBase::CreateModeless(HWND owner) {
     if (!window) throw InvalidOperation("CreateDialogIndirectParam failed, error " + std::to_string(error));
     modeless_ = true;
     return window;
+}
+
+void DialogBase::End(INT_PTR result) {
+    endResult_ = result;
+    Win32::EndDialog(handle_, result);
 }
 
 void DialogBase::Text(int id, std::string_view text) { Win32::SetDlgItemTextW(handle_, id, text); }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -30,20 +31,28 @@ public:
     // kept after the window is destroyed.
     [[nodiscard]] HWND Handle() const noexcept { return handle_; }
 
+    // The template as the window would be created from it now (the self-test reads it too).
+    [[nodiscard]] virtual std::vector<uint8_t> BuildTemplate() = 0;
+
     void Text(int id, std::string_view text);
     void Enable(int id, bool enabled);
     // An error box owned by the dialog (MB_ICONERROR, OK).
     void Critical(std::string_view text, std::string_view caption);
 
+    // The value given to End, once it was called. A modeless host reads it: EndDialog only
+    // hides a modeless dialog and keeps its result to itself.
+    [[nodiscard]] std::optional<INT_PTR> EndResult() const noexcept { return endResult_; }
+
 protected:
     DialogBase() = default;
 
-    [[nodiscard]] virtual std::vector<uint8_t> BuildTemplate() = 0;
     virtual void OnInit() = 0;
     // id is the low word of wParam, code the high word.
     virtual bool OnCommand(int id, int code) = 0;
     virtual bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result);
     virtual void OnDestroy() {}
+    // EndDialog with the result, remembered for EndResult.
+    void End(INT_PTR result);
 
 private:
     static INT_PTR CALLBACK Thunk(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
@@ -51,6 +60,7 @@ private:
 
     HWND handle_ = nullptr;
     bool modeless_ = false;
+    std::optional<INT_PTR> endResult_;
 };
 
 }  // namespace twr
