@@ -168,9 +168,10 @@ std::string SettingsModel::ExternalDriveText(std::string_view root) {
            "could be abruptly terminated.\n\nPlease ensure the drive remains securely connected.";
 }
 
-bool SettingsModel::NeedsExternalDriveWarning(std::string_view path) {
-    const auto root = DriveRootOf(path);
-    return root && !IsSystemDrive(*root);
+std::optional<std::string> SettingsModel::ExternalDriveRoot(std::string_view path) {
+    auto root = DriveRootOf(path);
+    if (!root || IsSystemDrive(*root)) return std::nullopt;
+    return root;
 }
 
 std::string SettingsModel::SaveFailedText(const Config& config, std::string_view reason) {

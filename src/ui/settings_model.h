@@ -4,6 +4,7 @@
 // be saved, and how the shown values are written back into the settings. The dialog
 // (settings_dialog_win.cpp) only moves values between these and its controls.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,9 +141,9 @@ public:
     static constexpr const char* kExternalDriveTitle = "External Drive Warning";
     // The drive root, trailing slashes removed, in the warning's sentence.
     [[nodiscard]] static std::string ExternalDriveText(std::string_view root);
-    // The folder field takes a picked folder at once on the system drive (or without a root),
-    // and only after the warning elsewhere.
-    [[nodiscard]] static bool NeedsExternalDriveWarning(std::string_view path);
+    // The root of a picked folder that needs the warning first: a drive other than the system
+    // drive. Nothing for a folder on the system drive or without a root, taken at once.
+    [[nodiscard]] static std::optional<std::string> ExternalDriveRoot(std::string_view path);
     // A file that could not be written must never look saved.
     static constexpr const char* kSaveFailedTitle = "Settings Not Saved";
     [[nodiscard]] static std::string SaveFailedText(const Config& config, std::string_view reason);

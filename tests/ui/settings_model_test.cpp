@@ -272,10 +272,12 @@ TEST_F(SettingsModelConfigTest, ShownValuesOfStoredFormat) {
 TEST(SettingsModelTest, ExternalDriveWarning) {
     const struct {
         const char* path;
-        bool warn;
-    } cases[] = {{"C:\\Rec", false}, {"c:/rec", false}, {"D:\\Rec", true}, {"Z:\\tmp\\x", true},
-                 {"\\\\server\\share\\x", true}, {"relative", false}};
-    for (const auto& c : cases) EXPECT_EQ(SettingsModel::NeedsExternalDriveWarning(c.path), c.warn) << c.path;
+        const char* root;  // "" = taken without the warning
+    } cases[] = {{"C:\\Rec", ""},        {"c:/rec", ""},        {"D:\\Rec", "D:\\"},
+                 {"Z:\\tmp\\x", "Z:\\"}, {"\\\\server\\share\\x", "\\\\server\\share"}, {"relative", ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SettingsModel::ExternalDriveRoot(c.path).value_or(""), c.root) << c.path;
+    // The root is named without its trailing separators.
     EXPECT_EQ(SettingsModel::ExternalDriveText("E:\\/").substr(0, 44), "You have selected a directory on drive E:.\n\n");
 }
 
