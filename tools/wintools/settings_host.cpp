@@ -1,6 +1,8 @@
 // Test driver: opens the settings dialog, or one option dialog by name, modally over a given
 // settings file, so the Wine tests can drive it from the keyboard and compare the file after.
-//   settings_host <settings|notifications|sounds|channels> <settings file>
+//   settings_host <settings|notifications|sounds|channels> <settings file> [speech folder]
+// With a speech folder, the controller client is loaded from there (this tool embeds none), so
+// the numeric fields' spoken values reach the stand-in library.
 // Prints "result N" (the dialog's ShowModal value) when the dialog closes. The settings
 // dialog's input lists hold the endpoints the system enumerates, as the main window passes them.
 #include <windows.h>
@@ -24,8 +26,9 @@ int main() {
     using namespace twr;
     Console::Attach();
     const std::vector<std::string> args = win::CommandLineArgs();
-    if (args.size() != 2) {
-        Console::ErrorLine("usage: settings_host <settings|notifications|sounds|channels> <settings file>");
+    if (args.size() != 2 && args.size() != 3) {
+        Console::ErrorLine("usage: settings_host <settings|notifications|sounds|channels> <settings file> "
+                           "[speech folder]");
         return 2;
     }
     // The interface thread of the program is a single-threaded apartment (the folder picker needs it).
@@ -33,7 +36,9 @@ int main() {
     try {
         Win32::EnableDpiAwareness();
         Win32::InitCommonControls();
-        Speech::Init();
+        Speech::Platform speech = Speech::Host();
+        if (args.size() == 3) speech.exeFolder = platform::U8Path(args[2]);
+        Speech::Init(speech);
         Config config(platform::U8Path(args[1]));
         INT_PTR result = -1;
         if (args[0] == "settings") {
