@@ -189,3 +189,97 @@ def test_settings_dialog_input_pair_checks(h):
     saved = _read(path)
     assert saved.startswith(_json([("device_id", "{gone}")])[:-2] + ",\n    \"device2_id\": \""), saved
     assert "\"device2_id\": \"{gone}\"" not in saved and "\"device2_id\": \"none\"" not in saved, saved
+
+
+def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
+    original = _json([("zz", 1), ("window_title", "Old")])
+    path = _file(h, original)
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="Never saved")
+            d.key(dlg, "Alt+A")
+            _goto(d, dlg, 2019)
+            d.key(dlg, "Space")
+            sub = d.find("Notification Settings")
+            assert d.focus(sub)["id"] == 1101
+            d.key(sub, "Space Tab Tab Tab Tab Tab Tab Space")  # start/stop off, speak-in-focus on
+            d.key(sub, "Enter")
+            d.gone(sub)
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        host.result(0)
+    assert _read(path) == _json([
+        ("zz", 1), ("window_title", "Old"), ("notify_start_stop", False), ("notify_split", True),
+        ("notify_error", True), ("notify_drive_disconnect", True), ("notify_mic_disconnect", True),
+        ("speak_in_focus_only", True), ("auto_resume_unattended", False), ("confirm_exit", True),
+    ])
+
+
+def test_settings_dialog_copies_the_diagnostic_log(h):
+    path = _file(h, "{}")
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            _goto(d, dlg, 2022)
+            d.key(dlg, "Space")
+            box = d.msgbox("Logs Copied")
+            assert (box["text"], box["icon"]) == ("Diagnostic logs have been copied to your clipboard!", "blue"), box
+            clip = d("clipboard")["text"]
+            d.key(box["hwnd"], "Enter")
+            d.gone(box["hwnd"])
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        host.result(0)
+    log = h.log_text()
+    # The host's own start-up lines are in the log; the copy is the log as it stood.
+    assert "Speech backend: " in clip and log.startswith(clip), (clip, log)
+    assert _read(path) == "{}"
+
+
+def test_option_dialogs_walk_and_save_in_their_order(h):
+    from ui_helpers import walk_dialog
+    # Notifications on a file without its keys: the eight keys in saving order, defaults kept.
+    path = _file(h, _json([("zz", "x")]))
+    with _Host(h, "notifications", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Notification Settings", timeout=20000)
+            seen = walk_dialog(d, dlg, 1101)
+            assert seen["names"][-1] == "Save & Close" and len(seen["names"]) == 9, seen
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([
+        ("zz", "x"), ("notify_start_stop", True), ("notify_split", True), ("notify_error", True),
+        ("notify_drive_disconnect", True), ("notify_mic_disconnect", True), ("speak_in_focus_only", False),
+        ("auto_resume_unattended", False), ("confirm_exit", True)])
+
+    # Channels: a stored route in another letter case is not offered and saves as the first.
+    path = _file(h, _json([("in1_route", "left channel only"), ("in2_route", "Right Channel Only")]))
+    with _Host(h, "channels", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Configure Audio Channels", timeout=20000)
+            seen = walk_dialog(d, dlg, 1301)
+            assert seen["names"] == ["Input 1 Routing:", "Input 2 Routing:",
+                                     "Continue recording if a mic disconnects", "Save & Close"], seen
+            assert d("info", hwnd=dlg, id=1301)["sel"] == 0
+            assert d.key(dlg, "Alt+2 Up")["sel"] == 1
+            d.key(dlg, "Tab Space Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([("in1_route", "Both Channels"), ("in2_route", "Left Channel Only"),
+                                 ("continue_on_mic_disconnect", True)])
+
+    # Escape in each writes nothing.
+    for name, caption in (("notifications", "Notification Settings"), ("sounds", "Configure Sounds"),
+                          ("channels", "Configure Audio Channels")):
+        path = _file(h, "{}")
+        with _Host(h, name, path) as host:
+            with Driver(h) as d:
+                dlg = d.find(caption, timeout=20000)
+                d.key(dlg, "Space Tab Down")
+                d.key(dlg, "Escape")
+                d.gone(dlg)
+            host.result(0)
+        assert _read(path) == "{}", name
