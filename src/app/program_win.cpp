@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 
@@ -15,6 +16,7 @@
 #include "app/win_error.h"
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
+#include "ui/win32_win.h"
 #include "update/updater.h"
 
 namespace twr {
@@ -69,15 +71,49 @@ std::string OsArchitectureName() {
     }
 }
 
-int FatalBox(const std::exception& e) {
-    Log::Error(std::string("Fatal error: ") + e.what(), e);
-    std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + FullText(e) +
-                       "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
-    ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", MB_ICONERROR | MB_SETFOREGROUND);
-    return 1;
+}  // namespace
+
+namespace {
+
+// Logs "Fatal error: " with the failure and gives the text the box shows for it.
+std::string LogFatal(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        Log::Error(std::string("Fatal error: ") + e.what(), e);
+        return FullText(e);
+    } catch (...) {
+        Log::Error("Fatal error: unknown exception");
+        return "Unknown exception";
+    }
 }
 
 }  // namespace
+
+int Program::FatalBox(std::exception_ptr error) noexcept {
+    try {
+        const std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + LogFatal(error) +
+                                 "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
+        ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", MB_ICONERROR | MB_SETFOREGROUND);
+    } catch (...) {
+    }
+    return 1;
+}
+
+void Program::FatalExit(std::exception_ptr error) noexcept {
+    // The box runs a message loop, so a window may fail again while it is open: only the
+    // first failure is shown, a later one is logged and ends the process at once.
+    static std::atomic<bool> entered{false};
+    if (entered.exchange(true)) {
+        try {
+            LogFatal(error);
+        } catch (...) {
+        }
+    } else {
+        FatalBox(error);
+    }
+    ::ExitProcess(1);
+}
 
 bool Program::AttachConsole(int) {
     Console::Attach();
@@ -95,8 +131,8 @@ int Program::Main(const std::vector<std::string>& args) {
     if (cl.tool.empty()) {
         try {
             return RunApp();
-        } catch (const std::exception& e) {
-            return FatalBox(e);
+        } catch (...) {
+            return FatalBox(std::current_exception());
         }
     }
 
@@ -118,9 +154,8 @@ int Program::RunApp() {
     Log::Info("App started. OS: " + OsVersionText() + " / " + OsArchitectureName() + ", process " + kArchName +
               ", version " + kVersion);
     // DPI awareness and the common controls are best effort.
-    ::SetProcessDPIAware();
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&icc);
+    Win32::EnableDpiAwareness();
+    Win32::InitCommonControls();
     Speech::Init();
     // The one Config of the windowed run; loading it here reports an unusable settings folder
     // before any window exists.
