@@ -2,14 +2,18 @@
 
 #include <dbt.h>
 
+#include <utility>
+
 #include "app/errors.h"
 #include "app/log.h"
 #include "app/platform.h"
 #include "feedback/sounds.h"
 #include "feedback/speech.h"
 #include "recording/wasapi.h"
+#include "ui/crash_recovery.h"
 #include "ui/dialog_builder.h"
 #include "ui/engine_ports.h"
+#include "ui/notifier.h"
 #include "ui/win32_win.h"
 
 namespace twr {
@@ -117,12 +121,17 @@ void MainWindow::KillTimer(int id) { Win32::KillTimer(Handle(), static_cast<UINT
 void MainWindow::Speak(const std::string& text) { Speech::Speak(text); }
 
 void MainWindow::Notify(const std::string& title, const std::string& text, int kind) {
+    // The balloon leaves no trace a user can look back at: the log keeps what it said.
     Log::Info("Notification (" + std::to_string(kind) + "): " + title + " - " + text);
+    Notifier::Notify(title, text, kind);
 }
 
 void MainWindow::PlayCue(const std::string& name, int volumePercent) { Sounds::Play(name, volumePercent); }
 void MainWindow::InstallSpeechGate(std::function<bool()> gate) { Speech::Gate = std::move(gate); }
-void MainWindow::PublishForNotifier(const std::string&) {}
+void MainWindow::PublishForNotifier(const std::string& title) {
+    Notifier::SetOwnerWindow(Handle());
+    Notifier::SetTipTitle(title);
+}
 
 // ---- system and engine ---------------------------------------------------------------------
 
@@ -154,8 +163,8 @@ std::unique_ptr<ResumeWatcherPort> MainWindow::NewResumeWatcher(const std::strin
     return MakeResumeWatcherPort(folder, device1Id, device2Id, reason, std::move(onReady));
 }
 
-void MainWindow::FindUnfinishedRecordings() {}
-void MainWindow::PromptRepairs() {}
+void MainWindow::FindUnfinishedRecordings() { unfinished_ = CrashRecovery::FindUnfinishedRecordings(config_); }
+void MainWindow::PromptRepairs() { CrashRecovery::PromptRepairs(Handle(), std::exchange(unfinished_, {})); }
 void MainWindow::StartUpdateCheck() {}
 void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>&) {}
 

@@ -12,6 +12,7 @@
 
 #include "app/config.h"
 #include "recording/drive_watchers.h"
+#include "ui/crash_recovery.h"
 #include "ui/dialog_base_win.h"
 #include "ui/main_window_logic.h"
 
@@ -78,6 +79,8 @@ private:
     Config& config_;
     MainWindowLogic logic_;
     std::unique_ptr<DriveMonitor> driveMonitor_;
+    // Found during start-up, offered at its end.
+    std::vector<UnfinishedRecording> unfinished_;
     // The handle as other threads read it to wake this one.
     std::atomic<HWND> window_{nullptr};
 };
