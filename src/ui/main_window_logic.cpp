@@ -23,6 +23,8 @@ constexpr int kWriterPolls = 100;
 constexpr int kReaderPolls = 50;
 constexpr int64_t kEndSessionWaitMs = 30000;
 constexpr uint64_t kDiskReserveBytes = 268435456;
+// Twice the drive monitor's interval, in polls of timer 1.
+constexpr int kDeadWriterGraceSecs = 10;
 
 const char* const kStartText = "&Start Recording";
 const char* const kStopText = "S&top Recording";
@@ -209,8 +211,11 @@ void MainWindowLogic::OnTimer(int id) {
             // A writer that ended on its own while the window still shows Recording failed; its
             // posted error may have been set aside because the drive was gone at that moment.
             if (recording_ && recorder_ && !recorder_->WriterAlive()) {
+                // While the drive is gone the drive monitor reports it within its interval; if
+                // that report never comes (dropped while an earlier drive box was open), this
+                // poll reports the failure itself.
                 auto root = Recorder::DriveRootOf(SaveFolderText());
-                if (!root || host_.DirectoryExists(*root)) {
+                if (!root || host_.DirectoryExists(*root) || ++deadWriterPolls_ > kDeadWriterGraceSecs) {
                     auto session = recorder_->Session();
                     std::string why = session && session->Error ? *session->Error : "the recording ended unexpectedly";
                     ReportWriterError("An error occurred during recording: " + why);
@@ -511,6 +516,7 @@ void MainWindowLogic::StartChecked() {
         splitNumber_ = 1;
         diskLevel_ = 0;
         errorReported_ = false;
+        deadWriterPolls_ = 0;
         host_.SetControlText(kIdStart, kStopText);
         host_.EnableControl(kIdPause, true);
         host_.SetControlText(kIdPause, kPauseText);

@@ -297,6 +297,8 @@ private:
     bool endSessionPumping_ = false;
     // The current recording's failure has been reported (by the posted error or by the poll).
     bool errorReported_ = false;
+    // Polls of timer 1 that found the writer ended while the save folder's drive was missing.
+    int deadWriterPolls_ = 0;
 };
 
 }  // namespace twr

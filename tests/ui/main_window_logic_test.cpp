@@ -560,6 +560,17 @@ TEST_F(MainWindowLogicTest, AWriterErrorStopsSilentlyWithOneBoxHoweverItIsNotice
     logic_.DrainActions();
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{"notify: Error | Recording failed. | 2", "box: Recording Error 16"}));
     EXPECT_EQ(host_.boxTexts.back(), "An error occurred during recording: gone");
+
+    // The drive stays gone and its report never comes: the poll reports after its grace time.
+    host_.Last().Finish();
+    PollUntilIdle();
+    logic_.StartRecording();
+    host_.missingDirs.insert("E:\\");
+    host_.Last().writerAlive = false;
+    for (int i = 0; i < 10; ++i) logic_.OnTimer(kTimerStats);
+    EXPECT_TRUE(logic_.Recording());
+    logic_.OnTimer(kTimerStats);
+    EXPECT_TRUE(logic_.Stopping());
 }
 
 TEST_F(MainWindowLogicTest, AFailedStartEitherStopsWhatRunsOrLeavesTheWindowIdle) {
