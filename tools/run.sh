@@ -7,12 +7,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
 "$root/tools/build.sh" --win-only >/dev/null
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-tapewright} WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko install prompts on a new prefix; the program needs neither.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
 if [ -z "${DISPLAY:-}" ]; then
   # -displayfd lets Xvfb take a free display and tell us which once it is ready.
   dfile=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
   xvfb=$!
-  trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -f "$dfile"' EXIT
+  # Wine's own processes let go of the display before it goes away, so nothing complains.
+  trap 'timeout 15 wineserver -w 2>/dev/null; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -f "$dfile"' EXIT
   for _ in $(seq 100); do
     [ -s "$dfile" ] && break
     kill -0 $xvfb 2>/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
@@ -22,5 +25,10 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$(head -n1 "$dfile")"
 fi
 rc=0
-wine "$root/build/win/Tapewright.exe" "$@" || rc=$?
+if [ $# -eq 0 ]; then
+  # The window reports through itself and its log; what Wine prints on the way is noise.
+  wine "$root/build/win/Tapewright.exe" 2>/dev/null || rc=$?
+else
+  wine "$root/build/win/Tapewright.exe" "$@" || rc=$?
+fi
 exit $rc
