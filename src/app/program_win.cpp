@@ -16,6 +16,7 @@
 #include "app/win_error.h"
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
+#include "selftest/self_test.h"
 #include "ui/main_window_win.h"
 #include "ui/win32_win.h"
 #include "update/updater.h"
@@ -44,6 +45,11 @@ const std::map<std::string, Tool>& Tools() {
         {"--config", [](const auto&, const auto&) { return Program::DumpConfig(); }},
         {"--sounds", [](const auto&, const auto&) { return Program::ListSounds(); }},
         {"--captest", [](const auto& args, const auto&) { return CaptureTest::Run(args); }},
+        {"--selftest",
+         [](const auto&, const CommandLine& cl) {
+             SelfTest::ReferenceFolder = cl.referenceFolder.value_or("");
+             return SelfTest::Run();
+         }},
         {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
         {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
     };
