@@ -17,6 +17,7 @@
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
 #include "selftest/self_test.h"
+#include "selftest/timing_test.h"
 #include "ui/main_window_win.h"
 #include "ui/win32_win.h"
 #include "update/updater.h"
@@ -50,6 +51,7 @@ const std::map<std::string, Tool>& Tools() {
              SelfTest::ReferenceFolder = cl.referenceFolder.value_or("");
              return SelfTest::Run();
          }},
+        {"--timing", [](const auto&, const auto&) { return TimingTest::Run(); }},
         {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
         {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
     };

@@ -43,3 +43,39 @@ def test_selftest_compares_against_a_reference_folder(h):
     r, _, passed, failures = _selftest(h, [h.winpath(refs)])
     assert failures == ["  FAIL: reference Low Double Beep.wav not found"] and r.rc == 1, r.out
     assert passed == plain + 2 * (len(DEFAULT_CUES) - 1)
+
+
+TIMED = re.compile(r"^  (.{42}) (?:([ \d,]{5,}\.\d) ms|FAILED: .+)$")
+
+
+def test_timing_prints_every_phase(h):
+    r = h.run(["--timing"], timeout=180)
+    assert r.rc == 0, r
+    lines = r.lines()
+    with open(os.path.join(h.temp, "twr_timing_report.txt"), "rb") as f:
+        assert f.read() == r.out.encode("utf-8")
+    startup = ["Updater.CleanupOnStartup", "Win32.EnableDpiAwareness + common controls",
+               "Speech.Init (load + unpack NVDA client)", "Config load", "WASAPI device enumeration", None,
+               "Sound library, render every cue", None]
+    assert lines[0] == "STARTUP PHASES", lines
+    figures = {}
+    for line, label in zip(lines[1:9], startup):
+        if label is None:
+            assert re.fullmatch(r"      \((\d+) (endpoints|sounds)\)", line), line
+            continue
+        m = TIMED.match(line)
+        assert m and m.group(1).rstrip() == label, line
+        figures[label] = m.group(2) or "FAILED"
+    assert lines[8] == "      (66 sounds)", lines
+    m = re.fullmatch(r"  (.{42}) ([ \d,]{5,}\.\d) ms   <-- network", lines[9])
+    assert m and m.group(1).rstrip() == "Updater.Check (startup update check)", lines[9]
+    figures["Updater.Check"] = m.group(2)
+    assert re.fullmatch(r"      \((v[\d.]+ available|up to date|failed: .+)\)", lines[10]), lines[10]
+    assert lines[11:13] == ["", "SHUTDOWN PHASES"], lines
+    for line, label in zip(lines[13:15], ["DriveMonitor.Stop", "AutoResumeWatcher.Stop"]):
+        m = TIMED.match(line)
+        assert m and m.group(1).rstrip() == label, line
+        figures[label] = m.group(2) or "FAILED"
+    assert lines[15:] == ["", "Anything above roughly 100 ms is felt as a delay."], lines
+    print("--timing figures (ms): " + "; ".join(f"{k}={v.strip()}" for k, v in figures.items()))
+    print("--timing " + lines[6].strip() + " " + lines[10].strip())
