@@ -18,6 +18,7 @@
 #include "selftest/capture_test.h"
 #include "selftest/self_test.h"
 #include "selftest/timing_test.h"
+#include "selftest/ui_test.h"
 #include "ui/main_window_win.h"
 #include "ui/win32_win.h"
 #include "update/updater.h"
@@ -51,6 +52,7 @@ const std::map<std::string, Tool>& Tools() {
              SelfTest::ReferenceFolder = cl.referenceFolder.value_or("");
              return SelfTest::Run();
          }},
+        {"--uitest", [](const auto&, const auto&) { return UiTest::Run(); }},
         {"--timing", [](const auto&, const auto&) { return TimingTest::Run(); }},
         {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
         {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
