@@ -509,7 +509,10 @@ void SelfTest::TestUpdater(SuiteHarness& h, const fs::path& scratch) {
     h.Check(Updater::CompareVersions("v2.0", "v2.0.0") == 0, "absent components count as zero");
     h.Check(Updater::CompareVersions("garbage", "v0.0.1") < 0, "unparseable is treated as oldest");
     std::string joined;
-    for (int part : Updater::ParseVersion("v3.4.5")) joined += (joined.empty() ? "" : ".") + Str(part);
+    for (int part : Updater::ParseVersion("v3.4.5")) {
+        if (!joined.empty()) joined += '.';
+        joined += Str(part);
+    }
     h.Eq(joined, std::string("3.4.5"), "tag parses to components");
     const std::string a(64, 'A'), b(64, 'B');
     const std::string sums = a + "  Tapewright-win-arm64.exe\n" + b + "  Tapewright-win-x64.exe";

@@ -41,7 +41,7 @@ std::string ShortestText(T value, int maxFixed) {
         return out + digits.substr(0, intLen) + "." + digits.substr(intLen);
     }
     out += digits[0];
-    if (digits.size() > 1) out += "." + digits.substr(1);
+    if (digits.size() > 1) out.append(".").append(digits, 1);
     const int absExp = exponent < 0 ? -exponent : exponent;
     out += exponent < 0 ? "E-" : "E+";
     if (absExp < 10) out += '0';
@@ -71,6 +71,7 @@ void SuiteHarness::Section(std::string_view title) { Say("-- " + std::string(tit
 void SuiteHarness::Check(bool ok, std::string_view label) {
     if (ok) ++passed_;
     else failures_.emplace_back(label);
+    if (printChecks_) Say((ok ? "   ok   " : "   FAIL ") + std::string(label));
 }
 
 void SuiteHarness::Fail(std::string failure) { failures_.push_back(std::move(failure)); }
@@ -107,7 +108,7 @@ void SuiteHarness::Eq(int64_t actual, int64_t expected, std::string_view label) 
 void SuiteHarness::Eq(std::pair<int32_t, int32_t> actual, std::pair<int32_t, int32_t> expected,
                       std::string_view label) {
     auto text = [](std::pair<int32_t, int32_t> p) {
-        return "(" + std::to_string(p.first) + ", " + std::to_string(p.second) + ")";
+        return std::string("(").append(std::to_string(p.first)).append(", ").append(std::to_string(p.second)) + ")";
     };
     Record(actual == expected, label, text(expected), text(actual));
 }

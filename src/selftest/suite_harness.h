@@ -28,8 +28,10 @@ public:
     // "-- " + title.
     void Section(std::string_view title);
 
-    // Silent on success; a failure appends the label to the failure list.
+    // Silent on success; a failure appends the label to the failure list. With PrintChecks
+    // set, every check is also said: "   ok   " + label or "   FAIL " + label.
     void Check(bool ok, std::string_view label);
+    void PrintChecks(bool on) noexcept { printChecks_ = on; }
     // A failure in its own words, counted like a failed check.
     void Fail(std::string failure);
 
@@ -87,6 +89,7 @@ private:
     std::string report_;
     int passed_ = 0;
     std::vector<std::string> failures_;
+    bool printChecks_ = false;
 };
 
 }  // namespace twr

@@ -84,9 +84,15 @@ TEST(SuiteHarness, SummaryAndReportHoldExactlyWhatWasPrinted) {
     EXPECT_EQ(testing::ReadText(h.ReportPath()), h.Report()) << "no byte-order mark, CR LF kept";
     std::filesystem::remove(h.ReportPath());
 
-    SuiteHarness clean("unused.txt", [](std::string_view) {});
+    Printed loud;
+    SuiteHarness clean("unused.txt", loud.Sink());
+    clean.PrintChecks(true);
     clean.Check(true, "x");
-    EXPECT_EQ(clean.ExitCode(), 0);
+    clean.Check(false, "y");
+    EXPECT_EQ(loud.lines, (std::vector<std::string>{"   ok   x", "   FAIL y"})) << "suites that show every check";
+    SuiteHarness passing("unused.txt", [](std::string_view) {});
+    passing.Check(true, "x");
+    EXPECT_EQ(passing.ExitCode(), 0);
 }
 
 TEST(SuiteHarness, GuardTurnsAnyThrownValueIntoOneCrashLine) {
