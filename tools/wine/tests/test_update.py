@@ -89,13 +89,15 @@ def test_checkupdate_failures(h):
     r = s.run([
         {"routes": {}, "args": ["--checkupdate"]},
         {"routes": {FEED: rh.route(b"oops", 500)}, "args": ["--checkupdate"]},
+        {"routes": {FEED: rh.route(status=304)}, "args": ["--checkupdate"]},
         {"routes": moved, "args": ["--checkupdate"]},
         {"routes": {FEED: rh.route(rh.feed(VERSION))}, "args": ["--checkupdate"], "cert": "rogue"},
         {"routes": unreadable_sums, "args": ["--checkupdate"]},
         {"routes": {FEED: rh.route(b"<html>not json</html>")}, "args": ["--checkupdate"]},
+        {"routes": {FEED: rh.route(b" " * (1024 * 1024 + 1))}, "args": ["--checkupdate"]},
     ])
-    missing, broken, redirected, untrusted, no_sums, not_json = r
-    for step, status in ((missing, 404), (broken, 500)):
+    missing, broken, not_modified, redirected, untrusted, no_sums, not_json, oversized = r
+    for step, status in ((missing, 404), (broken, 500), (not_modified, 304)):
         assert step["rc"] == 1 and step["err"] == FEED_ERROR.format(status) + "\r\n", step
         assert _lines(step) == HEAD, step
 
@@ -113,6 +115,9 @@ def test_checkupdate_failures(h):
             in no_sums["log"]), no_sums
 
     assert not_json["rc"] == 1 and not_json["err"].startswith("Update check failed: "), not_json
+    assert oversized["rc"] == 1, oversized
+    assert oversized["err"] == ("Update check failed: The response from api.github.com" + FEED +
+                                " is larger than 1048576 bytes and was not accepted.\r\n"), oversized
 
 
 def _app_folder(h):
@@ -131,18 +136,15 @@ def test_update_refusals_keep_the_running_build(h):
     r = s.run([
         {"routes": _release(checksum="F" * 64), "args": ["--update"], "exe": exe},
         {"routes": _release(exe_body=small), "args": ["--update"], "exe": exe},
-        {"routes": _release(checksum=False), "args": ["--update"], "exe": exe},
         {"routes": {FEED: rh.route(rh.feed(VERSION))}, "args": ["--update"], "exe": exe},
     ])
-    mismatch, too_small, unpublished, current = r
+    mismatch, too_small, current = r
     installing = "Installing v2.3.0 over v2.2.4..."
     expected = {
         "mismatch": (mismatch, "Update Failed: The downloaded update did not match its published checksum, so it "
                                "was not installed. Your current version is untouched."),
         "too small": (too_small, "Update Failed: The update could not be installed. Your current version is "
                                  "untouched.  The downloaded file is too small to be the application."),
-        "unpublished": (unpublished, "Update Failed: This release did not publish a checksum, so the download "
-                                     "could not be verified and was not installed."),
     }
     for name, (step, line) in expected.items():
         assert step["rc"] == 1 and _lines(step) == [installing, line], (name, step)
