@@ -1,6 +1,7 @@
 """The crash-recovery prompt end to end: a recording killed mid-way leaves its journal, the next
 start's scan finds it and the repair dialog offers it; each answer leaves the file and the journal
 as the user chose, checked with readers that are not ours (soxi, sndfile-info)."""
+import json
 import os
 import re
 import signal
@@ -184,3 +185,32 @@ def test_repair_dialog_modeless_gives_each_answer(h):
                 d("close", hwnd=dlg)
             d.gone(dlg)
         assert wait_exit(host) == (0, "result %d\r\n" % result), keys
+
+
+def test_start_up_offers_a_killed_recording_before_the_main_window(h):
+    """The program's own start: the prompt comes last in the main window's start-up, before the
+    window is shown, and the window opens once it is answered."""
+    folder = h.scratch()
+    wav_win = _killed_recording(h, folder, 2.5)
+    os.makedirs(h.appdata, exist_ok=True)
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump({"save_folder": h.winpath(folder), "check_updates_startup": False, "confirm_exit": False}, f)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            dlg = d.find(TITLE, timeout=30000)
+            assert d.controls(dlg)[0]["text"] == MESSAGE.format(wav_win)
+            assert not d("windows", caption="Tapewright")["windows"]  # not shown yet
+            d.key(dlg, "Alt+R")
+            box = d.msgbox("Repair Successful")
+            d.key(box["hwnd"], "Enter")
+            window = d.find("Tapewright", timeout=15000)
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert not os.path.exists(os.path.join(folder, JOURNAL))
+    on_disk = (os.path.getsize(_unix(h, wav_win)) - 80) // 6
+    assert _frames(_unix(h, wav_win)) == (on_disk, on_disk)
