@@ -149,25 +149,23 @@ def test_repair_prompt_forget_leave_and_failed_repair(h):
     assert " - ERROR - Error repairing WAV: " not in h.log_text()  # refused, not failed half-way
 
 
-def test_repair_prompt_skips_a_recording_held_open(h):
+def test_repair_prompt_skips_a_recording_still_being_made(h):
+    """A recording another process is still writing has a journal too: it is not offered."""
     folder = h.scratch()
-    wav = os.path.join(folder, "live.wav")
-    _unfinished_rf64(wav, 600)
-    journal = _journal(h, folder, wav)
-    holder = h.popen(["hold", h.winpath(wav), "30"], exe=h.tool("repair_host"))
+    recorder = h.popen([h.winpath(folder), "60"], exe=h.tool("record_probe"))
     try:
-        assert holder.stdout.readline().strip() == b"holding"
-        r = h.run(["inuse", h.winpath(wav)], exe=h.tool("repair_host"))
-        assert r.lines() == ["in use"], r
+        wav_win = recorder.stdout.readline().decode("utf-8").strip()[len("recording "):]
+        assert wav_win, recorder.communicate()
+        assert h.run(["inuse", wav_win], exe=h.tool("repair_host")).lines() == ["in use"]
         assert _finish(_prompt(h, folder)) == []
         assert (" - INFO - Skipping recovery prompt: %s is still open, so a recording is in progress.\r\n"
-                % h.winpath(wav)) in h.log_text()
-        assert os.path.exists(journal)
+                % wav_win) in h.log_text()
     finally:
-        os.killpg(holder.pid, signal.SIGKILL)
-        holder.communicate()
-    assert h.run(["inuse", h.winpath(wav)], exe=h.tool("repair_host")).lines() == ["free"]
-    assert h.run(["inuse", h.winpath(wav + ".missing")], exe=h.tool("repair_host")).lines() == ["free"]
+        os.killpg(recorder.pid, signal.SIGKILL)
+        recorder.communicate()
+    assert os.path.exists(os.path.join(folder, JOURNAL))
+    assert h.run(["inuse", wav_win], exe=h.tool("repair_host")).lines() == ["free"]
+    assert h.run(["inuse", wav_win + ".missing"], exe=h.tool("repair_host")).lines() == ["free"]
 
 
 def test_repair_dialog_modeless_gives_each_answer(h):
