@@ -106,10 +106,13 @@ def test_repair_prompt_repairs_a_killed_recording(h):
 
 def test_repair_prompt_forget_leave_and_failed_repair(h):
     folder = h.scratch()
-    wav = os.path.join(folder, "take & one.wav")
+    # Grouped split parts lie in a subfolder of the save folder, with their own journal.
+    group = os.path.join(folder, "take & one")
+    os.makedirs(group)
+    wav = os.path.join(group, "take & one_part0001.wav")
     _unfinished_rf64(wav, 6000)
     original = open(wav, "rb").read()
-    journal = _journal(h, folder, wav)
+    journal = _journal(h, group, wav)
 
     # Escape, then "&No, Leave it alone": everything stays, and the next start asks again.
     for keys in ("Escape", "Alt+N"):
