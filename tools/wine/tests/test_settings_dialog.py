@@ -342,3 +342,47 @@ def test_sounds_dialog_volume_and_preview(h):
         ("snd_volume", 98), ("snd_pause_sound", "None"), ("snd_start", False), ("snd_stop", True),
         ("snd_pause", True), ("snd_unpause", True), ("snd_start_sound", name),
         ("snd_stop_sound", "Falling Sweep"), ("snd_unpause_sound", "High Double Beep")]), _read(path)
+
+
+def test_settings_dialog_change_folder(h):
+    path = _file(h, "{}")
+    other = h.winpath(h.scratch())  # Z: under Wine: a drive other than the system drive
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            folder = lambda: d("info", hwnd=dlg, id=2004)["text"]
+            shown = folder()
+
+            def pick(text, keys="Enter"):
+                d.key(dlg, "Alt+H")
+                picker = d.find("Select Output Directory", timeout=20000)
+                assert d.focus(picker)["name"] == "File name:"
+                if text:
+                    d("type", hwnd=picker, text=text)
+                d.key(picker, keys)
+                d.gone(picker)
+
+            pick("", "Escape")
+            assert folder() == shown
+            pick("C:\\windows")
+            assert folder().lower() == "c:\\windows", folder()
+            for answer, expected in (("Tab Space", "c:\\windows"), ("Enter", other.lower())):
+                pick(other)
+                warn = d.find("External Drive Warning")
+                focus = d.focus(warn)
+                assert (focus["id"], focus["text"]) == (1602, "I understand"), focus
+                assert d("info", hwnd=warn, id=1601)["text"] == (
+                    "You have selected a directory on drive Z:.\n\nWhile this will work perfectly, it can be "
+                    "dangerous. If this is a removable USB drive or external hard drive and it gets disconnected "
+                    "or bumped while the app is running, your recording could be abruptly terminated.\n\n"
+                    "Please ensure the drive remains securely connected.")
+                d.key(warn, answer)
+                d.gone(warn)
+                assert folder().lower() == expected, (answer, folder())
+            screenshot(h, d, "settings-folder")
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    with open(path, encoding="utf-8") as f:
+        import json
+        assert json.load(f)["save_folder"].lower() == other.lower()
