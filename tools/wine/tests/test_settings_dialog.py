@@ -386,3 +386,23 @@ def test_settings_dialog_change_folder(h):
     with open(path, encoding="utf-8") as f:
         import json
         assert json.load(f)["save_folder"].lower() == other.lower()
+
+
+def test_a_settings_file_that_cannot_be_written_is_reported(h):
+    original = _json([("window_title", "Old")])
+    for dialog, caption in (("settings", "Recording Settings"), ("channels", "Configure Audio Channels")):
+        path = _file(h, original)
+        os.mkdir(path + ".tmp")  # the save's temporary file cannot be made
+        with _Host(h, dialog, path) as host:
+            with Driver(h) as d:
+                dlg = d.find(caption, timeout=20000)
+                d.key(dlg, "Enter")
+                box = d.msgbox("Settings Not Saved")
+                assert box["icon"] == "yellow", box
+                assert box["text"].startswith("The settings could not be saved to %s.\r\n\r\n" % h.winpath(path)), box
+                assert box["text"].endswith("\r\n\r\nThe new settings apply until the program closes."), box
+                d.key(box["hwnd"], "Enter")
+                d.gone(dlg)
+            host.result(1)
+        assert _read(path) == original
+        assert "Failed to save config: " in h.log_text()
