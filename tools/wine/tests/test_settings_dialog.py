@@ -283,3 +283,126 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
                 d.gone(dlg)
             host.result(0)
         assert _read(path) == "{}", name
+
+
+def _peak_while(h, action, seconds):
+    """The peak level on the default sink while `action` runs and for `seconds` after it."""
+    import subprocess
+    import time
+    import numpy as np
+    raw = os.path.join(h.scratch(), "rec.raw")
+    with open(raw, "wb") as f:
+        rec = subprocess.Popen(["parec", "-d", "twr_sink_a.monitor", "--raw", "--format=s16le", "--rate=48000",
+                                "--channels=1", "--latency-msec=20"], stdout=f, env=h.pulse_env)
+        try:
+            deadline = time.time() + 10
+            while time.time() < deadline and os.path.getsize(raw) < 48000 // 5:
+                time.sleep(0.05)
+            time.sleep(0.2)
+            action()
+            time.sleep(seconds)
+        finally:
+            rec.terminate()
+            rec.wait(timeout=5)
+    x = np.fromfile(raw, dtype="<i2").astype(np.float64)
+    return float(np.max(np.abs(x))) if len(x) else 0.0
+
+
+def test_sounds_dialog_volume_and_preview(h):
+    path = _file(h, _json([("snd_volume", 0), ("snd_pause_sound", "low double beep")]))
+    state = {}
+    with _Host(h, "sounds", path) as host:
+        with Driver(h) as d:
+            def open_dialog():
+                state["dlg"] = d.find("Configure Sounds", timeout=20000)
+            # Filling and selecting the lists while the dialog opens plays nothing.
+            assert _peak_while(h, open_dialog, 1.5) < 300
+            dlg = state["dlg"]
+            assert d("info", hwnd=dlg, id=1205)["text"] == "1 percent"
+            assert d("info", hwnd=dlg, id=1213)["sel"] == 0  # only the exact name is selected
+            start = len(spoken(h))
+            d.key(dlg, "Alt+V End Down Down")
+            assert spoken(h)[start:] == ["100 percent", "99 percent", "98 percent"], spoken(h)[start:]
+            # A cue the user picks plays at the volume shown (saved or not), also for a row whose
+            # box is not checked (Alt+S has just cleared it).
+            assert d.key(dlg, "Alt+S")["check"] == 0
+            d.key(dlg, "Tab")
+            picked = {}
+
+            def pick():
+                picked.update(d.key(dlg, "Down"))
+            preview = _peak_while(h, pick, 1.5)
+            name = picked["items"][picked["sel"]]
+            full = _peak_while(h, lambda: h.run([name, "100"], exe=h.tool("play_cue")), 0.5)
+            assert full > 1000 and abs(preview / full - 0.98) < 0.05, (name, preview, full)
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([
+        ("snd_volume", 98), ("snd_pause_sound", "None"), ("snd_start", False), ("snd_stop", True),
+        ("snd_pause", True), ("snd_unpause", True), ("snd_start_sound", name),
+        ("snd_stop_sound", "Falling Sweep"), ("snd_unpause_sound", "High Double Beep")]), _read(path)
+
+
+def test_settings_dialog_change_folder(h):
+    path = _file(h, "{}")
+    other = h.winpath(h.scratch())  # Z: under Wine: a drive other than the system drive
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            folder = lambda: d("info", hwnd=dlg, id=2004)["text"]
+            shown = folder()
+
+            def pick(text, keys="Enter"):
+                d.key(dlg, "Alt+H")
+                picker = d.find("Select Output Directory", timeout=20000)
+                assert d.focus(picker)["name"] == "File name:"
+                if text:
+                    d("type", hwnd=picker, text=text)
+                d.key(picker, keys)
+                d.gone(picker)
+
+            pick("", "Escape")
+            assert folder() == shown
+            pick("C:\\windows")
+            assert folder().lower() == "c:\\windows", folder()
+            for answer, expected in (("Tab Space", "c:\\windows"), ("Enter", other.lower())):
+                pick(other)
+                warn = d.find("External Drive Warning")
+                focus = d.focus(warn)
+                assert (focus["id"], focus["text"]) == (1602, "I understand"), focus
+                assert d("info", hwnd=warn, id=1601)["text"] == (
+                    "You have selected a directory on drive Z:.\n\nWhile this will work perfectly, it can be "
+                    "dangerous. If this is a removable USB drive or external hard drive and it gets disconnected "
+                    "or bumped while the app is running, your recording could be abruptly terminated.\n\n"
+                    "Please ensure the drive remains securely connected.")
+                d.key(warn, answer)
+                d.gone(warn)
+                assert folder().lower() == expected, (answer, folder())
+            screenshot(h, d, "settings-folder")
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    with open(path, encoding="utf-8") as f:
+        import json
+        assert json.load(f)["save_folder"].lower() == other.lower()
+
+
+def test_a_settings_file_that_cannot_be_written_is_reported(h):
+    original = _json([("window_title", "Old")])
+    for dialog, caption in (("settings", "Recording Settings"), ("channels", "Configure Audio Channels")):
+        path = _file(h, original)
+        os.mkdir(path + ".tmp")  # the save's temporary file cannot be made
+        with _Host(h, dialog, path) as host:
+            with Driver(h) as d:
+                dlg = d.find(caption, timeout=20000)
+                d.key(dlg, "Enter")
+                box = d.msgbox("Settings Not Saved")
+                assert box["icon"] == "yellow", box
+                assert box["text"].startswith("The settings could not be saved to %s.\r\n\r\n" % h.winpath(path)), box
+                assert box["text"].endswith("\r\n\r\nThe new settings apply until the program closes."), box
+                d.key(box["hwnd"], "Enter")
+                d.gone(dlg)
+            host.result(1)
+        assert _read(path) == original
+        assert "Failed to save config: " in h.log_text()
