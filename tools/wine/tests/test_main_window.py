@@ -271,3 +271,68 @@ def test_measured_start_time_cpu_and_a_killed_recording_repaired_at_the_next_sta
     samples = subprocess.run(["soxi", "-s", wav[0]], capture_output=True, text=True, check=True).stdout
     assert int(samples) == whole_frames, (samples, whole_frames)
     assert not os.path.exists(os.path.join(folder, "active_recording.json"))
+
+
+def test_a_drive_lost_mid_recording_stops_it_and_an_unattended_wait_resumes_on_its_return(h):
+    target = h.scratch()
+    link = os.path.join(h.prefix, "dosdevices", "q:")
+    os.symlink(target, link)
+    _settings(h, target, monitor_ids(h)[0], confirm_exit=False)
+    with open(os.path.join(h.appdata, "recorder_config.json"), encoding="utf-8") as f:
+        data = json.load(f)
+    data["save_folder"] = "Q:\\Rec"
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump(data, f)
+    players = play(h, 60, [(h.sinks[0], 440, 0.5)])
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = _window(h, d, proc)
+            d.key(window, "Alt+S")
+            _said_in_order(h, ["Recording started"])
+            time.sleep(2)
+            os.remove(link)
+            lost = time.time()
+            box = d.msgbox("Drive Disconnected", timeout=15000)
+            print("    drive loss reported after %.1f s" % (time.time() - lost))
+            assert time.time() - lost <= 7, time.time() - lost
+            assert box["text"].startswith("The output drive (Q:) was suddenly removed or disconnected."), box
+            assert box["icon"] == "red", box
+            d.key(box["hwnd"], "Enter")
+            _said_in_order(h, ["Recording started", "Recording stopped"])
+
+            # Unattended: the wait replaces the box, and the drive's return starts a new recording.
+            data["auto_resume_unattended"] = True
+            with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+                json.dump(data, f)
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+            os.symlink(target, link)
+            proc = h.popen([])
+            # The journal could not be deleted while the drive was gone: the next start offers it.
+            prompt = d.find("Incomplete Recording Detected", timeout=30000)
+            d.key(prompt, "Alt+F")
+            window = _window(h, d, proc)
+            d.key(window, "Alt+S")
+            _said_in_order(h, ["Recording started", "Recording stopped", "Recording started"])
+            time.sleep(2)
+            os.remove(link)
+            _wait("the wait for the drive", lambda: "Waiting for output drive to reconnect before resuming..."
+                  in _spoken(h), 15)
+            time.sleep(1)
+            os.symlink(target, link)
+            _wait("the new recording", lambda: _spoken(h).count("Recording started") == 3, 15)
+            assert "Output drive found. Recording again after error." in _spoken(h), _spoken(h)
+            time.sleep(1)
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        stop(players)
+        if os.path.islink(link):
+            os.remove(link)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert rc == 0, rc
+    wavs = _parts(target)
+    assert len(wavs) == 3 and all(_soxi_ok(w) for w in wavs), wavs
