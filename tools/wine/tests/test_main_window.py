@@ -336,3 +336,32 @@ def test_a_drive_lost_mid_recording_stops_it_and_an_unattended_wait_resumes_on_i
     assert rc == 0, rc
     wavs = _parts(target)
     assert len(wavs) == 3 and all(_soxi_ok(w) for w in wavs), wavs
+
+
+def test_speech_waits_for_the_foreground_when_asked(h):
+    folder = h.scratch()
+    _settings(h, folder, monitor_ids(h)[0], confirm_exit=False, speak_in_focus_only=True, auto_start=True,
+              auto_start_delay=3)
+    proc = h.popen([])
+    other = None
+    try:
+        with Driver(h) as d:
+            window = _window(h, d, proc)
+            # Another program comes to the front before the auto-start fires.
+            other = h.popen(["--demo", "modeless"], exe=h.tool("ui_driver"))
+            demo = d.find("Driver Demo", timeout=30000)
+            d.focus(demo)
+            d.key(demo, "Tab")
+            _wait("the auto-start", lambda: _lines(d, window, 3005)[4].startswith("Status: Recording to "), 20)
+            time.sleep(1)
+            assert _spoken(h) == [], _spoken(h)
+            d.key(window, "Alt+P")
+            _said_in_order(h, ["Recording paused"])
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        for p in (proc, other):
+            if p and p.poll() is None:
+                p.kill()
+                p.wait()
+    assert rc == 0, rc
