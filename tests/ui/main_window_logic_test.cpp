@@ -52,7 +52,7 @@ struct FakeRecordingPort : RecordingPort {
 };
 
 struct FakeWatcher {
-    std::string folder, id1, id2, reason;
+    std::string folder, reason;
     std::function<void(const std::string&)> onReady;
     bool running = false;
 };
@@ -94,7 +94,8 @@ struct FakeHost : MainWindowHost {
     std::function<void()> onPump;
     bool driveMonitorRunning = false, driveMonitorFails = false;
     bool destroyed = false;
-    int wakes = 0, repairsPrompted = 0, updateChecks = 0, settingsShown = 0;
+    int wakes = 0, updateChecks = 0;
+    bool updating = false;
     std::function<void()> duringSettings;
     std::vector<std::shared_ptr<FakeRecording>> recordings;
     std::vector<std::shared_ptr<FakeWatcher>> watchers;
@@ -115,7 +116,7 @@ struct FakeHost : MainWindowHost {
         ++listWrites[id];
     }
     std::string ReadList(int id) override { return lists[id]; }
-    void SetWindowTitle(const std::string& t) override { calls.push_back("title " + t); }
+    void SetWindowTitle(const std::string&) override {}
     bool IsForeground() override { return foreground; }
     int Box(const std::string& text, const std::string& caption, unsigned flags) override {
         events.push_back("box: " + caption + " " + std::to_string(flags));
@@ -159,24 +160,23 @@ struct FakeHost : MainWindowHost {
         driveMonitorRunning = true;
     }
     void StopDriveMonitor() override { driveMonitorRunning = false; }
-    std::unique_ptr<ResumeWatcherPort> NewResumeWatcher(const std::string& folder, const std::string& id1,
-                                                        const std::string& id2, const std::string& reason,
+    std::unique_ptr<ResumeWatcherPort> NewResumeWatcher(const std::string& folder, const std::string&,
+                                                        const std::string&, const std::string& reason,
                                                         std::function<void(const std::string&)> onReady) override {
         auto w = std::make_shared<FakeWatcher>();
-        w->folder = folder, w->id1 = id1, w->id2 = id2, w->reason = reason, w->onReady = std::move(onReady);
+        w->folder = folder, w->reason = reason, w->onReady = std::move(onReady);
         watchers.push_back(w);
         return std::make_unique<FakeWatcherPort>(w);
     }
     void FindUnfinishedRecordings() override { calls.push_back("scan"); }
     void PromptRepairs() override {
         calls.push_back(timers.count(kTimerAutoStart) ? "prompt with auto-start armed" : "prompt");
-        ++repairsPrompted;
     }
     void StartUpdateCheck() override { ++updateChecks; }
     void ShowSettingsDialog(const std::vector<AudioDevice>&) override {
-        ++settingsShown;
         if (duringSettings) std::exchange(duringSettings, nullptr)();
     }
+    bool UpdateInProgress() override { return updating; }
     void WakeForActions() override { ++wakes; }
     void PumpMessages() override {
         if (onPump) onPump();
@@ -289,23 +289,19 @@ TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartAfterTh
     EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
 }
 
-TEST_F(MainWindowLogicTest, AutoStartWithoutDelayStartsFromItsTimerWithoutACountdown) {
-    Set("auto_start", true);
-    Init();
-    EXPECT_EQ(host_.timers[kTimerAutoStart], 100);
-    EXPECT_NE(host_.lists[kIdDashboard].find("Status: Ready"), std::string::npos);
-    logic_.OnTimer(kTimerAutoStart);
-    EXPECT_TRUE(logic_.Recording());
-    EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
-}
-
-TEST_F(MainWindowLogicTest, AFailedEnumerationLeavesNoDevicesAndSaysSo) {
+TEST_F(MainWindowLogicTest, AFailedEnumerationSaysSoAndAnUndelayedAutoStartHasNoCountdown) {
     host_.enumerationFails = true;
-    Set("device_id", "");
+    Set("auto_start", true);
     logic_.OnInit();
     EXPECT_TRUE(logic_.Devices().empty());
-    EXPECT_EQ(host_.Take(), std::vector<std::string>{"box: Error 16"});
+    EXPECT_EQ(host_.Take(), (std::vector<std::string>{"box: Error 16", "box: Device Not Found 16"}));
     EXPECT_EQ(host_.boxTexts[0], "Could not enumerate audio devices: Could not create MMDeviceEnumerator");
+    EXPECT_EQ(host_.timers[kTimerAutoStart], 100);
+    EXPECT_NE(host_.lists[kIdDashboard].find("Status: Ready"), std::string::npos);
+    host_.enumerationFails = false;
+    logic_.OnTimer(kTimerAutoStart);
+    EXPECT_TRUE(logic_.Recording()) << "the start enumerates again and finds the input";
+    EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
 }
 
 TEST_F(MainWindowLogicTest, EachFailingStartCheckShowsItsBoxAndStartsNothing) {
@@ -341,7 +337,7 @@ TEST_F(MainWindowLogicTest, EachFailingStartCheckShowsItsBoxAndStartsNothing) {
     }
 }
 
-TEST_F(MainWindowLogicTest, ASecondInputOfNoneOrEmptyIsOneInputAndAnInputPluggedInLaterIsFound) {
+TEST_F(MainWindowLogicTest, OneInputForNoneOrEmptyALateInputIsFoundLowSpaceOnlyWarns) {
     Init();
     for (const char* absent : {"none", ""}) {
         Set("device2_id", absent);
@@ -350,21 +346,15 @@ TEST_F(MainWindowLogicTest, ASecondInputOfNoneOrEmptyIsOneInputAndAnInputPlugged
         EXPECT_FALSE(host_.Last().hadInput2);
         StopAndFinish();
     }
+    // Low space only warns.
     host_.devices.push_back({"usb-3", "USB", false});
     Set("device2_id", "usb-3");
+    host_.freeBytes = 1000;
+    host_.Take();
     logic_.StartRecording();
     ASSERT_TRUE(logic_.Recording());
     EXPECT_TRUE(host_.Last().hadInput2);
-}
-
-TEST_F(MainWindowLogicTest, LowDiskSpaceAtStartOnlyWarns) {
-    Init();
-    host_.freeBytes = 1000;
-    logic_.StartRecording();
-    EXPECT_TRUE(logic_.Recording());
-    auto ev = host_.Take();
-    ASSERT_FALSE(ev.empty());
-    EXPECT_EQ(ev[0], "box: Low Disk Space 48");
+    EXPECT_EQ(host_.Take()[0], "box: Low Disk Space 48");
 }
 
 TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
@@ -374,7 +364,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
     host_.focus = kIdStart;
     logic_.OnCommand(kIdStart, 0);
     auto& rec = host_.Last();
-    EXPECT_TRUE(rec.started);
     EXPECT_TRUE(host_.driveMonitorRunning);
     EXPECT_EQ(host_.timers, (std::map<int, int>{{1, 1000}, {2, 600000}, {3, 7200000}, {4, 5000}}));
     EXPECT_EQ(C(kIdStart).text, "S&top Recording");
@@ -411,7 +400,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
 
     logic_.OnCommand(kIdStart, 0);
     EXPECT_TRUE(rec.stopped);
-    EXPECT_TRUE(logic_.Stopping());
     EXPECT_EQ(host_.timers, (std::map<int, int>{{kTimerShutdown, 100}}));
     EXPECT_FALSE(C(kIdStart).enabled);
     EXPECT_EQ(host_.focus, 0) << "the focus leaves the button being disabled";
@@ -421,7 +409,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
     EXPECT_TRUE(logic_.Stopping()) << "the writer is still finalizing";
     rec.Finish();
     logic_.OnTimer(kTimerShutdown);
-    EXPECT_FALSE(logic_.Stopping());
     EXPECT_FALSE(logic_.HasRecording());
     EXPECT_FALSE(host_.driveMonitorRunning);
     EXPECT_EQ(C(kIdStart).text, "&Start Recording");
@@ -513,14 +500,10 @@ TEST_F(MainWindowLogicTest, AWriterThatNeverEndsIsAFailedFinalizationAndBlocksTh
     EXPECT_FALSE(host_.timers.count(kTimerStuckWriter));
     EXPECT_TRUE(logic_.Recording()) << "the deferred auto-resume starts once the writer has ended";
     EXPECT_EQ(host_.recordings.size(), 2u);
-}
 
-TEST_F(MainWindowLogicTest, StuckReadersGetFiftyPolls) {
-    Init();
-    logic_.StartRecording();
-    auto& rec = host_.Last();
+    // Readers alone get fifty polls, and Start comes back.
     logic_.StopRecording(false);
-    rec.writerAlive = false;
+    host_.Last().writerAlive = false;
     EXPECT_EQ(PollUntilIdle(), 51);
     EXPECT_TRUE(log_.Has("WARNING", "Reader threads stuck during shutdown! Forcing exit from shutdown poll."));
     EXPECT_TRUE(C(kIdStart).enabled);
@@ -749,6 +732,16 @@ TEST_F(MainWindowLogicTest, WorkArrivingWhileBusyWaitsForTheWindowToBeFree) {
     StopAndFinish();
     EXPECT_EQ(offered, std::vector<int>{2}) << "only the newer offer, after the stop";
 
+    // An auto-start that fires while the update dialog is open waits until the user declines.
+    logic_.OfferUpdate([&] {
+        host_.updating = true;
+        logic_.OnTimer(kTimerAutoStart);
+        EXPECT_FALSE(logic_.Recording());
+        host_.updating = false;
+    });
+    EXPECT_TRUE(logic_.Recording());
+    StopAndFinish();
+
     // An auto-start that fires while the settings dialog is open starts when it closes; an
     // offer that arrives meanwhile waits for that recording to end.
     host_.duringSettings = [&] {
@@ -774,6 +767,11 @@ TEST_F(MainWindowLogicTest, WorkArrivingWhileBusyWaitsForTheWindowToBeFree) {
     EXPECT_FALSE(host_.watchers[0]->running);
     EXPECT_EQ(host_.watchers[1]->folder, "G:\\New");
     EXPECT_EQ(host_.watchers[1]->reason, "mic");
+    // A start by hand ends the wait.
+    Set("save_folder", "E:\\Rec");
+    logic_.OnCommand(kIdStart, 0);
+    EXPECT_TRUE(logic_.Recording());
+    EXPECT_FALSE(host_.watchers[1]->running);
 }
 
 TEST_F(MainWindowLogicTest, AFocusedListIsNotRewrittenUnderTheScreenReader) {
@@ -883,16 +881,13 @@ TEST_F(MainWindowLogicTest, ClosingAsksWhileRecordingAndWaitsForFinalization) {
     PollUntilIdle();
     EXPECT_TRUE(host_.destroyed);
     EXPECT_EQ(host_.Take()[0], "say: Recording stopped");
-}
 
-TEST_F(MainWindowLogicTest, CloseWhileAStopFinalizesMarksTheExitPending) {
-    Set("confirm_exit", false);
-    Init();
+    // A close while a stop finalizes (no question asked then) marks the exit pending too.
+    host_.destroyed = false;
     logic_.StartRecording();
     logic_.StopRecording(true);
     host_.Take();
     logic_.HandleClose();
-    EXPECT_TRUE(logic_.ExitPending());
     EXPECT_EQ(host_.Take()[0], "say: Finalizing recording before exit. Please do not turn off the computer.");
     host_.Last().Finish();
     PollUntilIdle();
@@ -946,19 +941,6 @@ TEST_F(MainWindowLogicTest, PostedActionsRunInOrderAndAFailingOneDoesNotStopTheD
     EXPECT_EQ(ran, (std::vector<int>{1, 2}));
     EXPECT_TRUE(log_.Has("ERROR", "UI action failed: boom", false));
     EXPECT_TRUE(log_.Has("ERROR", "UI action failed: unknown exception"));
-}
-
-TEST_F(MainWindowLogicTest, ASuccessfulStartEndsTheWaitForDevices) {
-    Set("auto_resume_unattended", true);
-    Init();
-    logic_.StartRecording();
-    logic_.HandleMicDisconnect(1, false);
-    host_.Last().Finish();
-    PollUntilIdle();
-    ASSERT_TRUE(host_.watchers[0]->running);
-    logic_.OnCommand(kIdStart, 0);
-    EXPECT_TRUE(logic_.Recording());
-    EXPECT_FALSE(host_.watchers[0]->running);
 }
 
 TEST_F(MainWindowLogicTest, MaximumLengthStopsWithOnlyItsNotificationAndTheCue) {
