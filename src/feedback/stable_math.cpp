@@ -229,15 +229,15 @@ namespace {
 
 constexpr double kFastError = 0x1p-63;
 
-// A table value hi + lo with hi split into two halves of at most 26 bits, so that hi * s can be
-// formed exactly with one split of s.
+// A table value: full, the double nearest to it, and hi + lo, where hi keeps only the leading
+// 27 bits, so that hi times a 26-bit number is exact.
 struct Entry {
-    double hi, lo, hi1, hi2;
+    double full, hi, lo;
 };
 
 Entry MakeEntry(DD v) noexcept {
-    const DD split = Split(v.hi);
-    return {v.hi, v.lo, split.hi, split.lo};
+    const double hi = std::bit_cast<double>(std::bit_cast<std::uint64_t>(v.hi) & ~((std::uint64_t{1} << 26) - 1));
+    return {v.hi, hi, (v.hi - hi) + v.lo};
 }
 
 // sin(j pi/256) for j up to 639, so that entry j + 128 is cos(j pi/256); 2^(j/64).
@@ -315,11 +315,10 @@ DD Combine(const Entry& A, const Entry& B, double sh, double sl) noexcept {
     const double c2 = z * (-0.5 + z * (1.0 / 24 + z * (-1.0 / 720)));
     const double s3 = sh * z * (-1.0 / 6 + z * (1.0 / 120 + z * (-1.0 / 5040)));
     const DD ss = Split(sh);
-    const double p = B.hi * sh;
-    const double pe = ((B.hi1 * ss.hi - p) + B.hi1 * ss.lo + B.hi2 * ss.hi) + B.hi2 * ss.lo;
-    const DD u = TwoSum(A.hi, p);
-    const double small = (((u.lo + pe) + A.lo) + B.hi * sl) + B.lo * sh;
-    return {u.hi, small + (A.hi * c2 + B.hi * s3)};
+    // |A| > |B s| except where A is 0, so the quick sum is exact.
+    const DD u = QuickTwoSum(A.hi, B.hi * ss.hi);
+    const double small = (((u.lo + A.lo) + B.hi * ss.lo) + B.full * sl) + B.lo * sh;
+    return {u.hi, small + (A.full * c2 + B.full * s3)};
 }
 
 bool FastRounds(DD v, double& out) noexcept {
@@ -372,12 +371,11 @@ double Exp(double x) noexcept {
     const double q =
         rh * rh *
         (0.5 + rh * (1.0 / 6 + rh * (1.0 / 24 + rh * (1.0 / 120 + rh * (1.0 / 720 + rh * (1.0 / 5040))))));
-    // T (1 + r + q) = T.hi + T.hi * rh + [T.lo + T.hi (r.lo + q) + T.lo (rh + q)]
+    // T (1 + r + q) = T.hi + T.hi rh + [T.lo + T.lo rh + T (r.lo + q)], with T.hi rh exact as
+    // T.hi times each half of rh, and T.hi >= 1 > |T.hi rh| for the quick sum.
     const DD rs = Split(rh);
-    const double p = T.hi * rh;
-    const double pe = ((T.hi1 * rs.hi - p) + T.hi1 * rs.lo + T.hi2 * rs.hi) + T.hi2 * rs.lo;
-    const DD u = TwoSum(T.hi, p);
-    const double lo = ((u.lo + pe) + T.lo) + (T.hi * (r.lo + q) + T.lo * (rh + q));
+    const DD u = QuickTwoSum(T.hi, T.hi * rs.hi);
+    const double lo = ((u.lo + T.lo) + T.hi * rs.lo) + (T.lo * rh + T.full * (r.lo + q));
     double y;
     if (!FastRounds({u.hi, lo}, y)) return Slow(SlowExp, x);
     // k >> 6 rounds towards minus infinity, as the table index k & 63 needs.
