@@ -375,12 +375,11 @@ const double* SoundLibrary::Canvas::Values(bool sine, double scale, int n) {
     if (it == list.end()) it = list.insert(list.end(), Series{sine, scale, {}});
     std::vector<double>& v = it->values;
     if (static_cast<int>(v.size()) >= n) return v.data();
-    int i = static_cast<int>(v.size());
-    v.resize(static_cast<std::size_t>(n));
+    v.reserve(static_cast<std::size_t>(n));
     if (sine)
-        for (; i < n; ++i) v[static_cast<std::size_t>(i)] = Sin(scale * (i / kRate));
+        for (int i = static_cast<int>(v.size()); i < n; ++i) v.push_back(Sin(scale * (i / kRate)));
     else
-        for (; i < n; ++i) v[static_cast<std::size_t>(i)] = Exp(-(i / kRate) * scale);
+        for (int i = static_cast<int>(v.size()); i < n; ++i) v.push_back(Exp(-(i / kRate) * scale));
     return v.data();
 }
 
