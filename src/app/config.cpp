@@ -77,7 +77,7 @@ void Config::Load() {
     }
 }
 
-void Config::Save() {
+Config::SaveResult Config::Save() {
     try {
         if (keepBadCopy_) {
             // The file we could not read may be the user's hand-edited settings: keep it beside
@@ -92,8 +92,10 @@ void Config::Save() {
         const fs::path temp = WithSuffix(path_, ".tmp");
         platform::WriteFileDurable(temp, data_.ToJson(4));
         platform::MoveReplace(temp, path_, true);
+        return {};
     } catch (const std::exception& e) {
         Log::Error(std::string("Failed to save config: ") + e.what());
+        return {false, e.what()};
     }
 }
 

@@ -39,9 +39,17 @@ public:
     // An explicit file; loads it at once. A missing or unreadable file gives the defaults.
     explicit Config(std::filesystem::path path);
 
+    // What a save came to. A dialog that saves tells the user when the file was not written,
+    // so a lost change never looks saved.
+    struct SaveResult {
+        bool Saved = true;
+        std::string Error;  // the reason, when not saved
+    };
+
     // Writes the settings to `Path()` + ".tmp", flushes it to the disk and moves it over the
-    // settings file. Never throws: a failure is one ERROR line and the old file stays as it was.
-    void Save();
+    // settings file. Never throws: a failure is one ERROR line, the old file stays as it was,
+    // and the values stay in effect in memory.
+    SaveResult Save();
 
     // Stores a number by the store rule (a new key goes last, an existing one keeps its place).
     void Set(std::string_view key, int32_t value);

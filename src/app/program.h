@@ -1,6 +1,7 @@
 #pragma once
 // The process entry: the update hand-over pre-pass, the leftover sweep, and the dispatch of
 // the command line to one console tool or to the windowed run.
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ public:
     // The process entry; what it returns is the exit code. Windows build only.
     static int Main(const std::vector<std::string>& args);
     static int RunApp();
+    // The windowed run's last resort: logs "Fatal error: " with the failure (any exception,
+    // std or not), shows the error box naming the log file and gives the exit code 1.
+    static int FatalBox(std::exception_ptr error) noexcept;
+    // For callbacks the platform calls (dialog and window procedures), which must never let an
+    // exception unwind through user32: the fatal path, then the process ends with exit code 1.
+    [[noreturn]] static void FatalExit(std::exception_ptr error) noexcept;
     static bool AttachConsole(int processId);
     // The version line printed by --version.
     [[nodiscard]] static std::string VersionLine();

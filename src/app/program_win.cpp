@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 
@@ -15,6 +16,11 @@
 #include "app/win_error.h"
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
+#include "selftest/self_test.h"
+#include "selftest/timing_test.h"
+#include "selftest/ui_test.h"
+#include "ui/main_window_win.h"
+#include "ui/win32_win.h"
 #include "update/updater.h"
 
 namespace twr {
@@ -41,6 +47,15 @@ const std::map<std::string, Tool>& Tools() {
         {"--config", [](const auto&, const auto&) { return Program::DumpConfig(); }},
         {"--sounds", [](const auto&, const auto&) { return Program::ListSounds(); }},
         {"--captest", [](const auto& args, const auto&) { return CaptureTest::Run(args); }},
+        {"--selftest",
+         [](const auto&, const CommandLine& cl) {
+             SelfTest::ReferenceFolder = cl.referenceFolder.value_or("");
+             return SelfTest::Run();
+         }},
+        {"--uitest", [](const auto&, const auto&) { return UiTest::Run(); }},
+        {"--timing", [](const auto&, const auto&) { return TimingTest::Run(); }},
+        {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
+        {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
     };
     return tools;
 }
@@ -69,15 +84,49 @@ std::string OsArchitectureName() {
     }
 }
 
-int FatalBox(const std::exception& e) {
-    Log::Error(std::string("Fatal error: ") + e.what(), e);
-    std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + FullText(e) +
-                       "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
-    ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", MB_ICONERROR | MB_SETFOREGROUND);
-    return 1;
+}  // namespace
+
+namespace {
+
+// Logs "Fatal error: " with the failure and gives the text the box shows for it.
+std::string LogFatal(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        Log::Error(std::string("Fatal error: ") + e.what(), e);
+        return FullText(e);
+    } catch (...) {
+        Log::Error("Fatal error: unknown exception");
+        return "Unknown exception";
+    }
 }
 
 }  // namespace
+
+int Program::FatalBox(std::exception_ptr error) noexcept {
+    try {
+        const std::string text = "Tapewright hit an unrecoverable error and has to close.\r\n\r\n" + LogFatal(error) +
+                                 "\r\n\r\nDetails were written to:\r\n" + platform::PathText(Log::FilePath());
+        ::MessageBoxW(nullptr, win::Widen(text).c_str(), L"Tapewright", MB_ICONERROR | MB_SETFOREGROUND);
+    } catch (...) {
+    }
+    return 1;
+}
+
+void Program::FatalExit(std::exception_ptr error) noexcept {
+    // The box runs a message loop, so a window may fail again while it is open: only the
+    // first failure is shown, a later one is logged and ends the process at once.
+    static std::atomic<bool> entered{false};
+    if (entered.exchange(true)) {
+        try {
+            LogFatal(error);
+        } catch (...) {
+        }
+    } else {
+        FatalBox(error);
+    }
+    ::ExitProcess(1);
+}
 
 bool Program::AttachConsole(int) {
     Console::Attach();
@@ -90,13 +139,13 @@ int Program::Main(const std::vector<std::string>& args) {
         AttachConsole(-1);
         Updater::FinishUpdate(*cl.finishUpdatePid);
     }
-    Updater::CleanupOnStartup();
+    (void)Updater::CleanupOnStartup();
 
     if (cl.tool.empty()) {
         try {
             return RunApp();
-        } catch (const std::exception& e) {
-            return FatalBox(e);
+        } catch (...) {
+            return FatalBox(std::current_exception());
         }
     }
 
@@ -118,14 +167,26 @@ int Program::RunApp() {
     Log::Info("App started. OS: " + OsVersionText() + " / " + OsArchitectureName() + ", process " + kArchName +
               ", version " + kVersion);
     // DPI awareness and the common controls are best effort.
-    ::SetProcessDPIAware();
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&icc);
+    Win32::EnableDpiAwareness();
+    Win32::InitCommonControls();
     Speech::Init();
-    // The one Config of the windowed run; loading it here reports an unusable settings folder
-    // before any window exists.
-    Config config;
-    throw InvalidOperation("The main window is not part of this build.");
+    // The settings and the window live until the process ends: threads that outlive the loop
+    // (a stuck writer, a watcher) may still read the one and post to the other.
+    auto* config = new Config();
+    auto* window = new MainWindow(*config);
+    HWND handle = window->CreateModeless(nullptr);
+    Win32::ShowWindow(handle, SW_SHOWNORMAL);
+    Win32::SetForegroundWindow(handle);
+    MSG msg;
+    for (;;) {
+        const BOOL got = Win32::GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        if (Win32::IsWindow(handle) && Win32::IsDialogMessageW(handle, &msg)) continue;
+        Win32::TranslateMessage(&msg);
+        Win32::DispatchMessageW(&msg);
+    }
+    Log::Info("App exiting normally.");
+    return 0;
 }
 
 }  // namespace twr

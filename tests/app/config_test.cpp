@@ -157,12 +157,18 @@ TEST_F(ConfigTest, FailedSaveLogsAndLeavesFileUnchanged) {
     c.Set("snd_volume", 10);
     // The temp file cannot be created: a folder stands in its place.
     fs::create_directories(dir_ / "recorder_config.json.tmp");
-    c.Save();
+    const Config::SaveResult result = c.Save();
+    EXPECT_FALSE(result.Saved);
+    EXPECT_NE(result.Error, "");
     EXPECT_EQ(ReadText(path_), file);
     EXPECT_TRUE(log_.Has("ERROR", "Failed to save config: ", false)) << log_.Text();
     EXPECT_EQ(c.Data().GetInt("snd_volume", 0), 10);
 
-    Config(dir_ / "missing_folder" / "recorder_config.json").Save();
+    EXPECT_FALSE(Config(dir_ / "missing_folder" / "recorder_config.json").Save().Saved);
+    // Once the obstacle is gone the same values save.
+    fs::remove(dir_ / "recorder_config.json.tmp");
+    EXPECT_TRUE(c.Save().Saved);
+    EXPECT_EQ(ReadText(path_), "{\n    \"snd_volume\": 10\n}");
     EXPECT_FALSE(fs::exists(dir_ / "missing_folder"));
 }
 

@@ -1,0 +1,181 @@
+#include "selftest/suite_harness.h"
+
+#include <charconv>
+#include <cmath>
+#include <random>
+
+#include "app/console.h"
+#include "app/errors.h"
+#include "app/platform.h"
+
+namespace twr {
+
+namespace {
+
+// Lays out shortest round-trip digits: fixed notation while the decimal exponent lies in
+// -4..maxFixed, else one digit, the rest after a point, "E", a sign and two or more digits.
+template <class T>
+std::string ShortestText(T value, int maxFixed) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+    std::string_view sci(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0);
+    std::string out;
+    if (!sci.empty() && sci.front() == '-') {
+        out += '-';
+        sci.remove_prefix(1);
+    }
+    const size_t ePos = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, ePos))
+        if (c != '.') digits += c;
+    int exponent = 0;
+    std::string_view expText = sci.substr(ePos + 1);
+    if (!expText.empty() && expText.front() == '+') expText.remove_prefix(1);
+    std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+    if (exponent >= -4 && exponent <= maxFixed) {
+        if (exponent < 0) return out + "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+        const size_t intLen = static_cast<size_t>(exponent) + 1;
+        if (digits.size() <= intLen) return out + digits + std::string(intLen - digits.size(), '0');
+        return out + digits.substr(0, intLen) + "." + digits.substr(intLen);
+    }
+    out += digits[0];
+    if (digits.size() > 1) out.append(".").append(digits, 1);
+    const int absExp = exponent < 0 ? -exponent : exponent;
+    out += exponent < 0 ? "E-" : "E+";
+    if (absExp < 10) out += '0';
+    return out + std::to_string(absExp);
+}
+
+template <class T>
+bool SameFloat(T a, T b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+}  // namespace
+
+SuiteHarness::SuiteHarness(std::string reportName, LineSink printLine)
+    : reportName_(std::move(reportName)), printLine_(std::move(printLine)) {
+    if (!printLine_) printLine_ = [](std::string_view line) { Console::WriteLine(line); };
+}
+
+void SuiteHarness::Say(std::string_view line) {
+    report_ += line;
+    report_ += "\r\n";
+    printLine_(line);
+}
+
+void SuiteHarness::Section(std::string_view title) { Say("-- " + std::string(title)); }
+
+void SuiteHarness::Check(bool ok, std::string_view label) {
+    if (ok) ++passed_;
+    else failures_.emplace_back(label);
+    if (printChecks_) Say((ok ? "   ok   " : "   FAIL ") + std::string(label));
+}
+
+void SuiteHarness::Fail(std::string failure) { failures_.push_back(std::move(failure)); }
+
+void SuiteHarness::Record(bool ok, std::string_view label, const std::string& expected, const std::string& actual) {
+    if (ok) ++passed_;
+    else failures_.push_back(std::string(label) + " (expected <" + expected + ">, got <" + actual + ">)");
+}
+
+void SuiteHarness::Eq(bool actual, bool expected, std::string_view label) {
+    Record(actual == expected, label, Text(expected), Text(actual));
+}
+void SuiteHarness::Eq(double actual, double expected, std::string_view label) {
+    Record(SameFloat(actual, expected), label, Text(expected), Text(actual));
+}
+void SuiteHarness::Eq(float actual, float expected, std::string_view label) {
+    Record(SameFloat(actual, expected), label, Text(expected), Text(actual));
+}
+void SuiteHarness::Eq(int16_t actual, int16_t expected, std::string_view label) {
+    Record(actual == expected, label, std::to_string(expected), std::to_string(actual));
+}
+void SuiteHarness::Eq(uint16_t actual, uint16_t expected, std::string_view label) {
+    Record(actual == expected, label, std::to_string(expected), std::to_string(actual));
+}
+void SuiteHarness::Eq(int32_t actual, int32_t expected, std::string_view label) {
+    Record(actual == expected, label, std::to_string(expected), std::to_string(actual));
+}
+void SuiteHarness::Eq(uint32_t actual, uint32_t expected, std::string_view label) {
+    Record(actual == expected, label, std::to_string(expected), std::to_string(actual));
+}
+void SuiteHarness::Eq(int64_t actual, int64_t expected, std::string_view label) {
+    Record(actual == expected, label, std::to_string(expected), std::to_string(actual));
+}
+void SuiteHarness::Eq(std::pair<int32_t, int32_t> actual, std::pair<int32_t, int32_t> expected,
+                      std::string_view label) {
+    auto text = [](std::pair<int32_t, int32_t> p) {
+        return std::string("(").append(std::to_string(p.first)).append(", ").append(std::to_string(p.second)) + ")";
+    };
+    Record(actual == expected, label, text(expected), text(actual));
+}
+void SuiteHarness::Eq(const std::optional<std::string>& actual, const std::optional<std::string>& expected,
+                      std::string_view label) {
+    Record(actual == expected, label, expected.value_or(""), actual.value_or(""));
+}
+void SuiteHarness::Eq(const char* actual, const char* expected, std::string_view label) {
+    auto wrap = [](const char* p) { return p ? std::optional<std::string>(p) : std::nullopt; };
+    Eq(wrap(actual), wrap(expected), label);
+}
+
+std::string SuiteHarness::Text(bool value) { return value ? "True" : "False"; }
+std::string SuiteHarness::Text(double value) { return ShortestText(value, 14); }
+std::string SuiteHarness::Text(float value) { return ShortestText(value, 6); }
+
+std::string SuiteHarness::CrashText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return "Harness crashed: " + FullText(e);
+    } catch (const std::string& s) {
+        return "Harness crashed: std::string: " + s;
+    } catch (const char* s) {
+        return std::string("Harness crashed: const char*: ") + (s ? s : "");
+    } catch (...) {
+        return "Harness crashed: unknown exception (not derived from std::exception)";
+    }
+}
+
+bool SuiteHarness::Guard(const std::function<void()>& body) {
+    try {
+        body();
+        return true;
+    } catch (...) {
+        Fail(CrashText(std::current_exception()));
+        return false;
+    }
+}
+
+void SuiteHarness::Summary(std::string_view noun) {
+    Say("");
+    Say(std::to_string(passed_) + " " + std::string(noun) + " passed, " + std::to_string(failures_.size()) +
+        " failed.");
+    for (const std::string& f : failures_) Say("  FAIL: " + f);
+}
+
+std::filesystem::path SuiteHarness::ReportPath() const { return platform::TempDir() / reportName_; }
+
+void SuiteHarness::WriteReport() noexcept {
+    try {
+        platform::WriteFileDurable(ReportPath(), report_);
+    } catch (...) {
+    }
+}
+
+std::string SuiteHarness::UniqueName(std::string_view prefix) {
+    std::random_device rd;
+    std::mt19937_64 mix((static_cast<uint64_t>(rd()) << 32) ^ rd() ^
+                        static_cast<uint64_t>(platform::UnixMillisNow()) ^ platform::ProcessId());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name(prefix);
+    for (int part = 0; part < 2; ++part) {
+        uint64_t v = mix() ^ (static_cast<uint64_t>(rd()) << 32 | rd());
+        for (int i = 0; i < 16; ++i, v >>= 4) name += kHex[v & 0xF];
+    }
+    return name;
+}
+
+}  // namespace twr

@@ -1,0 +1,408 @@
+"""The settings dialog and its option dialogs under Wine, as a keyboard and screen-reader user
+meets them: settings_host opens each dialog modally over a settings file, the UI driver walks and
+changes it from the keyboard, and the file is compared afterwards."""
+import os
+import shutil
+import signal
+
+from ui_helpers import Driver, mnemonic, plain, screenshot, spoken, spoken_name, tab_stops, wait_exit
+
+# The settings dialog's tab stops in template order, with what a screen reader names them.
+SETTINGS_STOPS = [
+    (2001, "Device Sort Order:"), (2002, "Primary Input 1:"), (2003, "Secondary Input 2:"),
+    (2004, ""), (2005, "Change Folder"), (2006, "Sample Rate (Hz):"), (2007, "Bit Depth:"),
+    (2008, "Channels:"), (2009, "Buffer Size (Frames):"), (2010, "File Prefix:"),
+    (2011, "Auto-start recording on launch"), (2012, "Start Delay:"), (2023, ""),
+    (2013, "Max Recording Length (0=off):"), (2024, ""), (2014, "Time Auto-Split every:"), (2025, ""),
+    (2015, "Automatically place all splits into a unified folder"), (2016, "Window Title:"),
+    (2017, "Check for updates on startup"), (2018, "Check for Updates Now"),
+    (2019, "Configure Notifications"), (2020, "Configure Sounds"), (2021, "Configure Audio Channels"),
+    (2022, "Copy Diagnostic Logs"), (1, "Save & Close"),
+]
+
+
+def _file(h, content):
+    path = os.path.join(h.scratch(), "recorder_config.json")
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(content)
+    return path
+
+
+def _read(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+def _json(pairs):
+    """The settings file as the program writes it: one member per line, four spaces."""
+    import json
+    return "{\n" + ",\n".join("    %s: %s" % (json.dumps(k), json.dumps(v, ensure_ascii=False))
+                              for k, v in pairs) + "\n}"
+
+
+class _Host:
+    """settings_host with one dialog over the file; a test that fails midway leaves no dialog
+    behind for the next one to find."""
+
+    def __init__(self, h, dialog, path):
+        speech = h.scratch()
+        shutil.copy(os.path.join(h.build_dir, "tools", "nvda_standin", "nvdaControllerClient_standin.dll"),
+                    os.path.join(speech, "nvdaControllerClient.dll"))
+        self.proc = h.popen([dialog, h.winpath(path), h.winpath(speech)], exe=h.tool("settings_host"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+
+    def result(self, expected):
+        rc, out = wait_exit(self.proc)
+        assert (rc, out) == (0, "result %d\r\n" % expected), (rc, out)
+
+
+def _goto(d, dlg, control_id, limit=30):
+    """Tabs forward until the control has the focus, as a keyboard user gets to a control
+    that has no mnemonic of its own."""
+    for _ in range(limit):
+        focus = d.focus(dlg)
+        if focus["id"] == control_id:
+            return focus
+        d.key(dlg, "Tab")
+    raise AssertionError("Tab never reached %d" % control_id)
+
+
+def test_settings_dialog_keyboard_walk(h):
+    path = _file(h, "{}")
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            controls = d.controls(dlg)
+            stops = tab_stops(controls)
+            # Every tab stop in template order; unit lists and the read-only folder are named by their
+            # neighbours (Wine names a combo box by its item), so only labelled ones are compared.
+            assert [c["id"] for c in stops] == [i for i, _ in SETTINGS_STOPS]
+            for c, (_, name) in zip(stops, SETTINGS_STOPS):
+                if name:
+                    assert spoken_name(controls, c) == name, (c["id"], spoken_name(controls, c), name)
+            assert d.focus(dlg)["id"] == 2001
+            seen = [d.key(dlg, "Tab")["id"] for _ in SETTINGS_STOPS]
+            assert seen == [i for i, _ in SETTINGS_STOPS[1:]] + [2001], seen
+            back = [d.key(dlg, "Shift+Tab")["id"] for _ in SETTINGS_STOPS]
+            assert back == [i for i, _ in reversed(SETTINGS_STOPS)], back
+            # Label mnemonics reach the control after the label; the letter that two labels share
+            # reaches them in turn.
+            for keys, target in [("Alt+S", 2001), ("Alt+1", 2002), ("Alt+2", 2003), ("Alt+M", 2006),
+                                 ("Alt+B", 2007), ("Alt+C", 2008), ("Alt+L", 2012), ("Alt+T", 2016),
+                                 ("Alt+S Alt+P", 2010), ("Alt+P", 2014)]:
+                assert d.key(dlg, keys)["id"] == target, (keys, target)
+            buttons = {c["id"]: c for c in controls if c["class"].lower() == "button" and c["id"] != 0xFFFF}
+            for bid in (2005, 2011, 2017, 2018):
+                assert buttons[bid]["shortcut"].upper() == "ALT+" + mnemonic(buttons[bid]["text"]), buttons[bid]
+            screenshot(h, d, "settings-dialog")
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        host.result(0)
+    assert _read(path) == "{}"
+
+
+def test_settings_dialog_saves_what_the_keyboard_changed(h):
+    path = _file(h, _json([("zz_first", "keep"), ("sample_rate", "22050"), ("buffer_size", 333),
+                           ("bit_depth", "20"), ("device_id", "{gone}"), ("window_title", "Old"),
+                           ("zz_last", 7)]))
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            info = lambda i: d("info", hwnd=dlg, id=i)
+            # Offered values keep what the file holds; a bit depth not offered shows the first.
+            rates = info(2006)
+            assert rates["items"][-1] == "22050" and len(rates["items"]) == 7 and rates["sel"] == 6, rates
+            sizes = info(2009)
+            assert sizes["items"][-1] == "333" and len(sizes["items"]) == 6 and sizes["sel"] == 5, sizes
+            assert (info(2007)["items"], info(2007)["sel"]) == (["16", "24", "32"], 0)
+            primary = info(2002)
+            assert primary["items"][0] == "DISCONNECTED: {gone}" and primary["sel"] == 0, primary
+            assert info(2003)["items"][0] == "None" and info(2003)["sel"] == 0
+
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="My Recorder")
+            d.key(dlg, "Alt+S Alt+P")
+            d("type", hwnd=dlg, text=" take ")
+            assert d.key(dlg, "Alt+C Up")["sel"] == 0
+            assert d.key(dlg, "Alt+A")["check"] == 1
+            start = len(spoken(h))
+            d.key(dlg, "Alt+L Up Up")
+            assert info(2012)["text"] == "2 seconds"
+            _goto(d, dlg, 2013)
+            d.key(dlg, "End")
+            assert info(2013)["text"] == "2000000 seconds"
+            _goto(d, dlg, 2025)
+            d.key(dlg, "Down")
+            assert info(2014)["text"] == "0 minutes"
+            d.key(dlg, "Shift+Tab Up")
+            assert spoken(h)[start:] == ["1 second", "2 seconds", "2000000 seconds", "1 minute"], spoken(h)[start:]
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([
+        ("zz_first", "keep"), ("sample_rate", "22050"), ("buffer_size", 333), ("bit_depth", "16"),
+        ("device_id", "{gone}"), ("window_title", "My Recorder"), ("zz_last", 7),
+        ("device2_id", "none"), ("auto_start", True), ("auto_start_delay", 2), ("auto_split_secs", 60),
+        ("max_length_secs", 2000000), ("group_splits", True), ("channels", "1"),
+        ("filename_prefix", " take "), ("check_updates_startup", True), ("device_sort_order", "Inputs First"),
+    ])
+
+
+def test_settings_dialog_input_pair_checks(h):
+    original = _json([("device_id", "{gone}"), ("device2_id", "{gone}")])
+    path = _file(h, original)
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            assert d("info", hwnd=dlg, id=2003)["items"][:2] == ["None", "DISCONNECTED: {gone}"]
+            d.key(dlg, "Enter")
+            box = d.msgbox("Invalid Selection")
+            assert (box["text"], box["icon"]) == ("Input 1 and Input 2 cannot be the same device.", "yellow"), box
+            d.key(box["hwnd"], "Enter")
+            d.gone(box["hwnd"])
+            assert _read(path) == original
+            # Another second input: the question comes on every save, and No writes nothing.
+            second = d.key(dlg, "Alt+2 Down")
+            assert second["sel"] == 2, second
+            for answer in ("Enter", "Alt+N"):
+                d.key(dlg, "Enter")
+                box = d.msgbox("Hardware Clock Drift Warning")
+                assert box["text"].startswith("You have selected two independent audio devices.\r\n\r\n"), box
+                assert box["text"].endswith("\r\n\r\nDo you still want to use two independent devices?"), box
+                assert [(b["id"], b["default"]) for b in box["buttons"]] == [(6, False), (7, True)], box
+                d.key(box["hwnd"], answer)
+                d.gone(box["hwnd"])
+                assert _read(path) == original
+                assert d.focus(dlg)["active"] == dlg
+            d.key(dlg, "Enter")
+            box = d.msgbox("Hardware Clock Drift Warning")
+            d.key(box["hwnd"], "Alt+Y")
+            d.gone(dlg)
+        host.result(1)
+    saved = _read(path)
+    assert saved.startswith(_json([("device_id", "{gone}")])[:-2] + ",\n    \"device2_id\": \""), saved
+    assert "\"device2_id\": \"{gone}\"" not in saved and "\"device2_id\": \"none\"" not in saved, saved
+
+
+def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
+    original = _json([("zz", 1), ("window_title", "Old")])
+    path = _file(h, original)
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="Never saved")
+            d.key(dlg, "Alt+A")
+            _goto(d, dlg, 2019)
+            d.key(dlg, "Space")
+            sub = d.find("Notification Settings")
+            assert d.focus(sub)["id"] == 1101
+            d.key(sub, "Space Tab Tab Tab Tab Tab Tab Space")  # start/stop off, speak-in-focus on
+            d.key(sub, "Enter")
+            d.gone(sub)
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        host.result(0)
+    assert _read(path) == _json([
+        ("zz", 1), ("window_title", "Old"), ("notify_start_stop", False), ("notify_split", True),
+        ("notify_error", True), ("notify_drive_disconnect", True), ("notify_mic_disconnect", True),
+        ("speak_in_focus_only", True), ("auto_resume_unattended", False), ("confirm_exit", True),
+    ])
+
+
+def test_settings_dialog_copies_the_diagnostic_log(h):
+    path = _file(h, "{}")
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            _goto(d, dlg, 2022)
+            d.key(dlg, "Space")
+            box = d.msgbox("Logs Copied")
+            assert (box["text"], box["icon"]) == ("Diagnostic logs have been copied to your clipboard!", "blue"), box
+            clip = d("clipboard")["text"]
+            d.key(box["hwnd"], "Enter")
+            d.gone(box["hwnd"])
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        host.result(0)
+    log = h.log_text()
+    # The host's own start-up lines are in the log; the copy is the log as it stood.
+    assert "Speech backend: " in clip and log.startswith(clip), (clip, log)
+    assert _read(path) == "{}"
+
+
+def test_option_dialogs_walk_and_save_in_their_order(h):
+    from ui_helpers import walk_dialog
+    # Notifications on a file without its keys: the eight keys in saving order, defaults kept.
+    path = _file(h, _json([("zz", "x")]))
+    with _Host(h, "notifications", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Notification Settings", timeout=20000)
+            seen = walk_dialog(d, dlg, 1101)
+            assert seen["names"][-1] == "Save & Close" and len(seen["names"]) == 9, seen
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([
+        ("zz", "x"), ("notify_start_stop", True), ("notify_split", True), ("notify_error", True),
+        ("notify_drive_disconnect", True), ("notify_mic_disconnect", True), ("speak_in_focus_only", False),
+        ("auto_resume_unattended", False), ("confirm_exit", True)])
+
+    # Channels: a stored route in another letter case is not offered and saves as the first.
+    path = _file(h, _json([("in1_route", "left channel only"), ("in2_route", "Right Channel Only")]))
+    with _Host(h, "channels", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Configure Audio Channels", timeout=20000)
+            seen = walk_dialog(d, dlg, 1301)
+            assert seen["names"] == ["Input 1 Routing:", "Input 2 Routing:",
+                                     "Continue recording if a mic disconnects", "Save & Close"], seen
+            assert d("info", hwnd=dlg, id=1301)["sel"] == 0
+            assert d.key(dlg, "Alt+2 Up")["sel"] == 1
+            d.key(dlg, "Tab Space Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([("in1_route", "Both Channels"), ("in2_route", "Left Channel Only"),
+                                 ("continue_on_mic_disconnect", True)])
+
+    # Escape in each writes nothing.
+    for name, caption in (("notifications", "Notification Settings"), ("sounds", "Configure Sounds"),
+                          ("channels", "Configure Audio Channels")):
+        path = _file(h, "{}")
+        with _Host(h, name, path) as host:
+            with Driver(h) as d:
+                dlg = d.find(caption, timeout=20000)
+                d.key(dlg, "Space Tab Down")
+                d.key(dlg, "Escape")
+                d.gone(dlg)
+            host.result(0)
+        assert _read(path) == "{}", name
+
+
+def _peak_while(h, action, seconds):
+    """The peak level on the default sink while `action` runs and for `seconds` after it."""
+    import subprocess
+    import time
+    import numpy as np
+    raw = os.path.join(h.scratch(), "rec.raw")
+    with open(raw, "wb") as f:
+        rec = subprocess.Popen(["parec", "-d", "twr_sink_a.monitor", "--raw", "--format=s16le", "--rate=48000",
+                                "--channels=1", "--latency-msec=20"], stdout=f, env=h.pulse_env)
+        try:
+            deadline = time.time() + 10
+            while time.time() < deadline and os.path.getsize(raw) < 48000 // 5:
+                time.sleep(0.05)
+            time.sleep(0.2)
+            action()
+            time.sleep(seconds)
+        finally:
+            rec.terminate()
+            rec.wait(timeout=5)
+    x = np.fromfile(raw, dtype="<i2").astype(np.float64)
+    return float(np.max(np.abs(x))) if len(x) else 0.0
+
+
+def test_sounds_dialog_volume_and_preview(h):
+    path = _file(h, _json([("snd_volume", 0), ("snd_pause_sound", "low double beep")]))
+    state = {}
+    with _Host(h, "sounds", path) as host:
+        with Driver(h) as d:
+            def open_dialog():
+                state["dlg"] = d.find("Configure Sounds", timeout=20000)
+            # Filling and selecting the lists while the dialog opens plays nothing.
+            assert _peak_while(h, open_dialog, 1.5) < 300
+            dlg = state["dlg"]
+            assert d("info", hwnd=dlg, id=1205)["text"] == "1 percent"
+            assert d("info", hwnd=dlg, id=1213)["sel"] == 0  # only the exact name is selected
+            start = len(spoken(h))
+            d.key(dlg, "Alt+V End Down Down")
+            assert spoken(h)[start:] == ["100 percent", "99 percent", "98 percent"], spoken(h)[start:]
+            # A cue the user picks plays at the volume shown (saved or not), also for a row whose
+            # box is not checked (Alt+S has just cleared it).
+            assert d.key(dlg, "Alt+S")["check"] == 0
+            d.key(dlg, "Tab")
+            picked = {}
+
+            def pick():
+                picked.update(d.key(dlg, "Down"))
+            preview = _peak_while(h, pick, 1.5)
+            name = picked["items"][picked["sel"]]
+            full = _peak_while(h, lambda: h.run([name, "100"], exe=h.tool("play_cue")), 0.5)
+            assert full > 1000 and abs(preview / full - 0.98) < 0.05, (name, preview, full)
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    assert _read(path) == _json([
+        ("snd_volume", 98), ("snd_pause_sound", "None"), ("snd_start", False), ("snd_stop", True),
+        ("snd_pause", True), ("snd_unpause", True), ("snd_start_sound", name),
+        ("snd_stop_sound", "Falling Sweep"), ("snd_unpause_sound", "High Double Beep")]), _read(path)
+
+
+def test_settings_dialog_change_folder(h):
+    path = _file(h, "{}")
+    other = h.winpath(h.scratch())  # Z: under Wine: a drive other than the system drive
+    with _Host(h, "settings", path) as host:
+        with Driver(h) as d:
+            dlg = d.find("Recording Settings", timeout=20000)
+            folder = lambda: d("info", hwnd=dlg, id=2004)["text"]
+            shown = folder()
+
+            def pick(text, keys="Enter"):
+                d.key(dlg, "Alt+H")
+                picker = d.find("Select Output Directory", timeout=20000)
+                assert d.focus(picker)["name"] == "File name:"
+                if text:
+                    d("type", hwnd=picker, text=text)
+                d.key(picker, keys)
+                d.gone(picker)
+
+            pick("", "Escape")
+            assert folder() == shown
+            pick("C:\\windows")
+            assert folder().lower() == "c:\\windows", folder()
+            for answer, expected in (("Tab Space", "c:\\windows"), ("Enter", other.lower())):
+                pick(other)
+                warn = d.find("External Drive Warning")
+                focus = d.focus(warn)
+                assert (focus["id"], focus["text"]) == (1602, "I understand"), focus
+                assert d("info", hwnd=warn, id=1601)["text"] == (
+                    "You have selected a directory on drive Z:.\n\nWhile this will work perfectly, it can be "
+                    "dangerous. If this is a removable USB drive or external hard drive and it gets disconnected "
+                    "or bumped while the app is running, your recording could be abruptly terminated.\n\n"
+                    "Please ensure the drive remains securely connected.")
+                d.key(warn, answer)
+                d.gone(warn)
+                assert folder().lower() == expected, (answer, folder())
+            screenshot(h, d, "settings-folder")
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+        host.result(1)
+    with open(path, encoding="utf-8") as f:
+        import json
+        assert json.load(f)["save_folder"].lower() == other.lower()
+
+
+def test_a_settings_file_that_cannot_be_written_is_reported(h):
+    original = _json([("window_title", "Old")])
+    for dialog, caption in (("settings", "Recording Settings"), ("channels", "Configure Audio Channels")):
+        path = _file(h, original)
+        os.mkdir(path + ".tmp")  # the save's temporary file cannot be made
+        with _Host(h, dialog, path) as host:
+            with Driver(h) as d:
+                dlg = d.find(caption, timeout=20000)
+                d.key(dlg, "Enter")
+                box = d.msgbox("Settings Not Saved")
+                assert box["icon"] == "yellow", box
+                assert box["text"].startswith("The settings could not be saved to %s.\r\n\r\n" % h.winpath(path)), box
+                assert box["text"].endswith("\r\n\r\nThe new settings apply until the program closes."), box
+                d.key(box["hwnd"], "Enter")
+                d.gone(dlg)
+            host.result(1)
+        assert _read(path) == original
+        assert "Failed to save config: " in h.log_text()
