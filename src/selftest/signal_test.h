@@ -37,6 +37,8 @@ public:
                                                             int deviceNumber);
     // The tone: 192000 stereo frames of 16-bit samples, both channels alike.
     [[nodiscard]] static std::vector<std::int16_t> Tone();
+    // Hands the tone to the waveform output device and sleeps while it plays. Windows only.
+    static void PlayTone(int deviceNumber);
 
     // The checks on the files a recording left, from "exactly one file produced" on, with their
     // lines; the files are the *.wav directly in the output folder. A check that ends the run early

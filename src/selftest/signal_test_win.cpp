@@ -99,8 +99,7 @@ int RunWithCable(SuiteHarness& h, const std::string& cable, const fs::path& scra
     } stopOnExit{recorder, *errors};
     recorder.Start(*endpoint, nullptr, SignalTest::kRate, 2, 24, 2048, "Signal");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    WaveOut::PlayAsync(SignalTest::Tone(), SignalTest::kRate, 2, deviceNumber);
-    std::this_thread::sleep_for(std::chrono::milliseconds(4300));
+    SignalTest::PlayTone(deviceNumber);
     recorder.Stop();
     const auto stopped = Clock::now();
     while ((recorder.WriterAlive() || recorder.ReadersAlive()) && Clock::now() - stopped < std::chrono::seconds(15))
@@ -118,6 +117,11 @@ int RunWithCable(SuiteHarness& h, const std::string& cable, const fs::path& scra
 }
 
 }  // namespace
+
+void SignalTest::PlayTone(int deviceNumber) {
+    WaveOut::PlayAsync(Tone(), kRate, 2, deviceNumber);
+    std::this_thread::sleep_for(std::chrono::milliseconds(4300));
+}
 
 int SignalTest::Run(const std::vector<std::string>& args) {
     const std::string cable = CableName(args);
