@@ -345,7 +345,7 @@ double Sin(double x) noexcept {
     if (!(std::fabs(x) < kSinLimit)) return Slow(SlowSin, x);
     // x = k pi/256 + s, |s| <= pi/512.
     const double k = Nearest(x * kInvPiBy256);
-    // Exact: every product is, and r1 is a multiple of x's last place no larger than x.
+    // Exact: every product is, and r1 is a multiple of the last place of x, no larger than about x.
     const double r1 = x - k * kPiBy256Short[0];
     const DD r2 = TwoSum(r1, -(k * kPiBy256Short[1]));
     if (!(std::fabs(r2.hi) >= kSmallestReduced)) return Slow(SlowSin, x);
