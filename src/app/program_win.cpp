@@ -17,6 +17,7 @@
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
 #include "selftest/self_test.h"
+#include "selftest/signal_test.h"
 #include "selftest/timing_test.h"
 #include "selftest/ui_test.h"
 #include "ui/main_window_win.h"
@@ -56,6 +57,7 @@ const std::map<std::string, Tool>& Tools() {
         {"--timing", [](const auto&, const auto&) { return TimingTest::Run(); }},
         {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
         {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
+        {"--signaltest", [](const auto& args, const auto&) { return SignalTest::Run(args); }},
     };
     return tools;
 }

@@ -163,6 +163,9 @@ Samples OneOff(int lengthMs, std::initializer_list<std::array<double, 5>> partia
     return c.Build(4, 0.82);
 }
 
+// Set on a thread while RenderAll runs: the series every canvas there shares.
+thread_local std::vector<SoundLibrary::Canvas::Series>* sharedSeries = nullptr;
+
 const std::shared_ptr<const Samples>& EmptyPtr() {
     static const auto empty = std::make_shared<const Samples>();
     return empty;
@@ -206,19 +209,42 @@ const SoundLibrary::Samples& SoundLibrary::Get(std::string_view name) {
     std::lock_guard<std::mutex> guard(cache.lock);
     if (auto it = cache.entries.find(name); it != cache.entries.end()) return *it->second;
     std::shared_ptr<const Samples> samples = EmptyPtr();
-    for (const Row& row : kCatalogue) {
-        if (!EqualsIgnoreCase(row.name, name)) continue;
-        Samples rendered = row.render();
-        if (!rendered.empty()) samples = std::make_shared<const Samples>(std::move(rendered));
-        break;
-    }
+    if (Samples rendered = Render(name); !rendered.empty())
+        samples = std::make_shared<const Samples>(std::move(rendered));
     // Unknown names are cached too, as the empty array, so asking again is a lookup.
     auto it = cache.entries.emplace(std::string(name), std::move(samples)).first;
     return *it->second;
 }
 
 void SoundLibrary::Preload() {
-    for (const std::string& name : Names()) (void)Get(name);
+    std::vector<Samples> all = RenderAll();
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        // A cue some caller already holds keeps its array.
+        if (cache.entries.find(kCatalogue[i].name) != cache.entries.end()) continue;
+        std::shared_ptr<const Samples> samples = EmptyPtr();
+        if (!all[i].empty()) samples = std::make_shared<const Samples>(std::move(all[i]));
+        cache.entries.emplace(kCatalogue[i].name, std::move(samples));
+    }
+}
+
+std::vector<SoundLibrary::Samples> SoundLibrary::RenderAll() {
+    std::vector<Canvas::Series> shared;
+    sharedSeries = &shared;
+    struct Restore {
+        ~Restore() { sharedSeries = nullptr; }
+    } restore;
+    std::vector<Samples> all;
+    all.reserve(std::size(kCatalogue));
+    for (const Row& row : kCatalogue) all.push_back(row.render());
+    return all;
+}
+
+SoundLibrary::Samples SoundLibrary::Render(std::string_view name) {
+    for (const Row& row : kCatalogue)
+        if (EqualsIgnoreCase(row.name, name)) return row.render();
+    return {};
 }
 
 bool SoundLibrary::IsCached(std::string_view name) {
@@ -342,27 +368,44 @@ void SoundLibrary::Canvas::Add(long long index, double value) noexcept {
     slot = slot + value;
 }
 
+const double* SoundLibrary::Canvas::Values(bool sine, double scale, int n) {
+    std::vector<Series>& list = sharedSeries ? *sharedSeries : series_;
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const Series& s) { return s.sine == sine && s.scale == scale; });
+    if (it == list.end()) it = list.insert(list.end(), Series{sine, scale, {}});
+    std::vector<double>& v = it->values;
+    if (static_cast<int>(v.size()) >= n) return v.data();
+    v.reserve(static_cast<std::size_t>(n));
+    if (sine)
+        for (int i = static_cast<int>(v.size()); i < n; ++i) v.push_back(Sin(scale * (i / kRate)));
+    else
+        for (int i = static_cast<int>(v.size()); i < n; ++i) v.push_back(Exp(-(i / kRate) * scale));
+    return v.data();
+}
+
 void SoundLibrary::Canvas::Partial(int startMs, int durMs, double f, double amp, double decay) {
     const int s = Ms(startMs);
     const int n = Ms(durMs);
+    if (n <= 0) return;
     const int r = Ramp(n, 8, 3);
-    const double w = f * kTwoPi;
+    const double* decays = Values(false, decay, n);
+    const double* sines = Values(true, f * kTwoPi, n);
     for (int i = 0; i < n; ++i) {
-        const double t = i / kRate;
-        const double e = Envelope(Exp(-t * decay), i, n, r);
-        Add(static_cast<long long>(s) + i, Sin(w * t) * amp * e);
+        const double e = Envelope(decays[i], i, n, r);
+        Add(static_cast<long long>(s) + i, sines[i] * amp * e);
     }
 }
 
 void SoundLibrary::Canvas::Sweep(int startMs, int durMs, double f0, double f1, double amp, double decay) {
     const int s = Ms(startMs);
     const int n = Ms(durMs);
+    if (n <= 0) return;
     const int r = Ramp(n, 8, 4);
+    const double* decays = decay <= 0 ? nullptr : Values(false, decay, n);
     double phase = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double t = i / kRate;
         phase += (static_cast<double>(i) / n * (f1 - f0) + f0) * kTwoPi / kRate;
-        const double e = Envelope(decay <= 0 ? 1.0 : Exp(-t * decay), i, n, r);
+        const double e = Envelope(decays ? decays[i] : 1.0, i, n, r);
         Add(static_cast<long long>(s) + i, Sin(phase) * amp * e);
     }
 }
@@ -370,14 +413,15 @@ void SoundLibrary::Canvas::Sweep(int startMs, int durMs, double f0, double f1, d
 void SoundLibrary::Canvas::Noise(int startMs, int durMs, double amp, double decay, double smooth) {
     const int s = Ms(startMs);
     const int n = Ms(durMs);
+    if (n <= 0) return;
     const int r = Ramp(n, 6, 5);
+    const double* decays = Values(false, decay, n);
     double y = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double t = i / kRate;
         noiseState_ = noiseState_ * 1664525u + 1013904223u;
         const double white = static_cast<double>((noiseState_ >> 8) & 0xFFFFu) * (1.0 / 32768) - 1;
         y = (white - y) * smooth + y;
-        const double e = Envelope(Exp(-t * decay), i, n, r);
+        const double e = Envelope(decays[i], i, n, r);
         Add(static_cast<long long>(s) + i, y * amp * e);
     }
 }

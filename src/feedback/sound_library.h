@@ -25,6 +25,11 @@ public:
     [[nodiscard]] static const Samples& Get(std::string_view name);
     // Renders and caches every cue of the catalogue.
     static void Preload();
+    // Renders the named cue afresh, bypassing the cache; unknown names and "None" give no samples.
+    [[nodiscard]] static Samples Render(std::string_view name);
+    // Renders every cue afresh, in display order, computing each series of values the cues
+    // have in common once: much quicker than rendering them one by one.
+    [[nodiscard]] static std::vector<Samples> RenderAll();
     // Whether the cache holds an entry for the name (ignoring case); for diagnostics and tests.
     [[nodiscard]] static bool IsCached(std::string_view name);
     // The shared empty array.
@@ -82,9 +87,20 @@ public:
         [[nodiscard]] const std::vector<double>& Buffer() const noexcept { return buffer_; }
         [[nodiscard]] std::uint32_t NoiseState() const noexcept { return noiseState_; }
 
+        // Sin(w * t) (sine) or Exp(-t * decay) for t = i / kSampleRate, by the scale w or decay.
+        struct Series {
+            bool sine;
+            double scale;
+            std::vector<double> values;
+        };
+
     private:
         void Add(long long index, double value) noexcept;
+        // The first n values of a series, each computed once per canvas, or once per catalogue
+        // while RenderAll runs: the layers of a cue share their decay and the cues their notes.
+        const double* Values(bool sine, double scale, int n);
 
+        std::vector<Series> series_;
         std::vector<double> buffer_;
         std::uint32_t noiseState_ = 0x13579BDFu;
     };

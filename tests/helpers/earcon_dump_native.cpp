@@ -1,4 +1,4 @@
 // Prints every earcon's sample count and digest from the native build (see earcon_digest.h).
 #include "earcon_digest.h"
 
-int main() { return twr::earcon_digest::Print(); }
+int main(int argc, char** argv) { return twr::earcon_digest::Main(argc, argv); }

@@ -29,3 +29,12 @@ def test_sounds_report(h):
     assert len(lines) == 69 and lines[-2:] == ["", "66 sounds."], lines
     assert lines[:3] == ["SOUND                   DURATION     PEAK", "None                           -        -",
                          "Rising Sweep                200ms    32766"], lines[:3]
+
+
+def test_catalogue_render_time(h):
+    # The figure is printed for the record; machines differ too much for it to decide a pass.
+    r = h.run(["--time", "20"], exe=h.tool("earcon_dump"), timeout=180)
+    assert r.rc == 0, r
+    line = _lines(r.out)[-1]
+    print("Windows build under Wine: " + line)
+    assert line.startswith("render: min ") and ", 1052253 samples, " in line, line
