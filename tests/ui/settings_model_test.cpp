@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "ui/option_model.h"
 
 namespace twr {
 namespace {
@@ -279,6 +280,26 @@ TEST(SettingsModelTest, ExternalDriveWarning) {
         EXPECT_EQ(SettingsModel::ExternalDriveRoot(c.path).value_or(""), c.root) << c.path;
     // The root is named without its trailing separators.
     EXPECT_EQ(SettingsModel::ExternalDriveText("E:\\/").substr(0, 44), "You have selected a directory on drive E:.\n\n");
+}
+
+TEST(SettingsModelTest, TemplatesNeedNoWindowAndFitTheSelfTestLimits) {
+    const struct {
+        std::vector<uint8_t> bytes;
+        uint16_t count, cx, cy;
+    } cases[] = {
+        {SettingsModel::BuildTemplate(), 44, 340, 402},  // at most 420 high
+        {OptionModel::NotificationsTemplate(), 9, 300, 172},
+        {OptionModel::SoundsTemplate(), 11, 300, 130},
+        {OptionModel::ChannelsTemplate(), 6, 280, 92},
+    };
+    auto u16 = [](const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); };
+    for (const auto& c : cases) {
+        ASSERT_GT(c.bytes.size(), 18u);
+        EXPECT_EQ(uint32_t{u16(c.bytes, 0)} | uint32_t{u16(c.bytes, 2)} << 16, 0x80C808C0u);
+        EXPECT_EQ(u16(c.bytes, 8), c.count);
+        EXPECT_EQ(u16(c.bytes, 14), c.cx);
+        EXPECT_EQ(u16(c.bytes, 16), c.cy);
+    }
 }
 
 }  // namespace
