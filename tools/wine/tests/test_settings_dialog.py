@@ -412,3 +412,55 @@ def test_a_settings_file_that_cannot_be_written_is_reported(h):
             host.result(1)
         assert _read(path) == original
         assert "Failed to save config: " in h.log_text()
+
+
+def test_settings_from_the_main_window(h):
+    """Alt+T in the running main window opens the dialog; an auto-start that falls due while it is
+    open waits for it, and the new title shows once it closes."""
+    import json
+    import time
+    from audio_helpers import monitor_ids, play, stop
+
+    folder = h.scratch()
+    os.makedirs(h.appdata, exist_ok=True)
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump({"save_folder": h.winpath(folder), "device_id": monitor_ids(h)[0], "check_updates_startup": False,
+                   "auto_start": True, "auto_start_delay": 2, "confirm_exit": False}, f)
+
+    def wait(what, check, timeout=15.0):
+        end = time.time() + timeout
+        while time.time() < end:
+            if check():
+                return
+            time.sleep(0.1)
+        raise AssertionError("timed out waiting for %s; spoken %r" % (what, spoken(h)))
+
+    players = play(h, 30, [(h.sinks[0], 440, 0.5)])
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = d.find("Tapewright", timeout=30000)
+            _press(d, window, "Alt+T")
+            dlg = d.find("Recording Settings")
+            primary = d("info", hwnd=dlg, id=2002)
+            assert primary["items"][primary["sel"]] == "Input: Monitor of " + h.sinks[0], primary
+            time.sleep(3.5)  # the countdown ends while the dialog is open
+            assert "Recording started" not in spoken(h), spoken(h)
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="Studio One")
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+            assert d.find("Studio One") == window
+            wait("the deferred start", lambda: "Recording started" in spoken(h))
+            d.key(window, "Alt+T")  # S&top Recording
+            wait("the stop", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+    finally:
+        stop(players)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    with open(os.path.join(h.appdata, "recorder_config.json"), encoding="utf-8") as f:
+        saved = json.load(f)
+    assert saved["window_title"] == "Studio One" and saved["auto_start"] is True, saved
