@@ -139,16 +139,17 @@ def test_settings_dialog_saves_what_the_keyboard_changed(h):
             assert d.key(dlg, "Alt+C Up")["sel"] == 0
             assert d.key(dlg, "Alt+A")["check"] == 1
             start = len(spoken(h))
-            d.key(dlg, "Alt+L Up Up")
+            d.key(dlg, "Alt+L Up Up Up Down")
             assert info(2012)["text"] == "2 seconds"
             _goto(d, dlg, 2013)
-            d.key(dlg, "End")
+            d.key(dlg, "Home End")
             assert info(2013)["text"] == "2000000 seconds"
             _goto(d, dlg, 2025)
             d.key(dlg, "Down")
             assert info(2014)["text"] == "0 minutes"
             d.key(dlg, "Shift+Tab Up")
-            assert spoken(h)[start:] == ["1 second", "2 seconds", "2000000 seconds", "1 minute"], spoken(h)[start:]
+            assert spoken(h)[start:] == ["1 second", "2 seconds", "3 seconds", "2 seconds",
+                                          "0 seconds", "2000000 seconds", "1 minute"], spoken(h)[start:]
             d.key(dlg, "Enter")
             d.gone(dlg)
         host.result(1)
@@ -448,9 +449,12 @@ def test_settings_from_the_main_window(h):
             assert "Recording started" not in spoken(h), spoken(h)
             d.key(dlg, "Alt+T")
             d("type", hwnd=dlg, text="Studio One")
+            d.key(dlg, "Alt+P Alt+P")  # the second label with that letter: the auto-split interval
+            d("type", hwnd=dlg, text="5")
             d.key(dlg, "Enter")
             d.gone(dlg)
             assert d.find("Studio One") == window
+            assert d("info", hwnd=window, id=3005)["items"][3] == "Auto-Split is: 5 seconds"
             wait("the deferred start", lambda: "Recording started" in spoken(h))
             d.key(window, "Alt+T")  # S&top Recording
             wait("the stop", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
