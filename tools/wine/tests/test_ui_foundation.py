@@ -2,7 +2,7 @@
 modeless, through the ui_host test host and the UI driver."""
 import os
 
-from ui_helpers import Driver, Host, screenshot, spoken, wait_spoken, walk_dialog
+from ui_helpers import Driver, Host, screenshot, spoken, wait_spoken, wait_text, walk_dialog
 
 MODES = [("modal", []), ("modeless", ["--modeless"])]
 CONFIRM = ["confirm", "--title", "External Drive Warning",
@@ -73,32 +73,34 @@ def test_spin_and_duration_fields_speak_and_normalise(h):
                 seen = walk_dialog(d, dlg, 201)
                 assert seen["names"] == ["Volume:", "Length:", "Length:", "OK", "Cancel"], seen
                 screenshot(h, d, "spin-fields")
-                d.key(dlg, "Alt+V")
+                d.key(dlg, "Alt+V", move=1)
             said = []
             for keys, field, text, speech in steps:
-                focus = d.key(dlg, keys)
-                assert (focus["id"], focus["text"]) == (field, text), (mode, keys, focus)
+                d.key(dlg, keys, move=int(keys.startswith("Alt+")))
                 if speech:
                     said.append(speech)
                 assert wait_spoken(h, len(said)) == said, (mode, keys, spoken(h))
+                assert wait_text(d, dlg, field, text) == text, (mode, keys)
+                assert d.focus(dlg)["id"] == field, (mode, keys)
             # Typed text is parsed and rewritten when the focus leaves the field.
             for field, typed, shown in [(201, "abc 45xyz", "45 percent"), (201, "250", "100 percent"),
                                         (202, "x90 hours", "60 minutes"), (202, "", "0 minutes")]:
-                d.key(dlg, "Alt+V" if field == 201 else "Alt+L")
+                d.key(dlg, "Alt+V" if field == 201 else "Alt+L", move=1)
                 d.key(dlg, "Ctrl+A Delete")
                 if typed:
                     d("type", hwnd=dlg, text=typed)
-                assert d("info", hwnd=dlg, id=field)["text"] == typed
+                assert wait_text(d, dlg, field, typed) == typed
                 d.key(dlg, "Tab", move=1)
-                assert d("info", hwnd=dlg, id=field)["text"] == shown, (mode, typed)
+                assert wait_text(d, dlg, field, shown) == shown, (mode, typed)
             assert spoken(h) == said, "leaving a field speaks nothing"
             # Another unit keeps the number, read in the new unit within its limit.
-            d.key(dlg, "Alt+L")
+            d.key(dlg, "Alt+L", move=1)
             d("type", hwnd=dlg, text="2")
             d.key(dlg, "Tab", move=1)
-            unit = d.key(dlg, "Down")
+            d.key(dlg, "Down")
+            assert wait_text(d, dlg, 202, "1 hour") == "1 hour"
+            unit = d.focus(dlg)
             assert (unit["id"], unit["sel"]) == (203, 2), unit
-            assert d("info", hwnd=dlg, id=202)["text"] == "1 hour"
             d.key(dlg, "Enter")
         assert host.rest() == (0, ["RESULT 1 volume=100 seconds=3600 unit=2"]), mode
 

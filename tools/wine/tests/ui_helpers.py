@@ -206,7 +206,7 @@ def walk_dialog(d, hwnd, first_id):
         letters[m] = c["text"]
         if is_label(c):
             target = next(x for x in controls[i + 1:] if x["tabstop"])
-            got = d.key(hwnd, "Alt+" + m)
+            got = d.key(hwnd, "Alt+" + m, move=int(d.focus(hwnd)["id"] != target["id"]))
             assert got["id"] == target["id"], ("Alt+" + m, "moved to", got["id"], "not", target["id"])
             assert target["class"].lower() != "edit" or got.get("shortcut") == "Alt+" + m, got
         else:
@@ -261,6 +261,17 @@ def spoken(h):
     if not os.path.exists(h.standin_log):
         return []
     return open(h.standin_log, encoding="utf-8").read().splitlines()
+
+
+def wait_text(d, hwnd, control_id, expected, timeout=5):
+    """The control's text once it reads as expected, or its last text after the time-out: keys
+    are handled by the dialog's thread in its own time."""
+    deadline = time.time() + timeout
+    while True:
+        text = d("info", hwnd=hwnd, id=control_id)["text"]
+        if text == expected or time.time() > deadline:
+            return text
+        time.sleep(0.05)
 
 
 def wait_spoken(h, count, timeout=5):
