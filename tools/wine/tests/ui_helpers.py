@@ -1,8 +1,10 @@
 """Driving dialogs under Wine as a keyboard and screen-reader user meets them.
 
 `Driver` keeps one ui_driver.exe running and sends it one command per call (the command reference
-is at the top of tools/wintools/ui_driver.cpp); `walk_dialog` makes the checks every dialog must
-pass (focus start, tab order both ways, accessible names, label mnemonics) and returns what it saw.
+is at the top of tools/wintools/ui_driver.cpp); `Host` runs a test host that prints "OPEN <hwnd>"
+and its result lines; `walk_dialog` makes the checks every dialog must pass (focus start, tab
+order both ways, accessible names, label mnemonics) and returns what it saw; `screenshot` keeps a
+picture of the screen; `spoken`/`wait_spoken` read the stand-in controller client's log.
 """
 import json
 import os
@@ -244,12 +246,10 @@ def screenshot(h, d, name):
     os.makedirs(folder, exist_ok=True)
     bmp = os.path.join(folder, name + ".bmp")
     png = os.path.join(folder, name + ".png")
-    if shutil.which("import"):
-        subprocess.run(["import", "-display", h.env["DISPLAY"], "-window", "root", png], check=True, timeout=60)
-    else:
-        d("shot", file=h.winpath(bmp))
-        _bmp_to_png(bmp, png)
-        os.remove(bmp)
+    # The driver reads the X screen through Wine, so no image tools are needed on the machine.
+    d("shot", file=h.winpath(bmp))
+    _bmp_to_png(bmp, png)
+    os.remove(bmp)
     kept = os.path.join(os.path.dirname(h.build_dir), "ui-screens")
     os.makedirs(kept, exist_ok=True)
     shutil.copy(png, kept)
