@@ -31,8 +31,9 @@
 //   close hwnd=H                          posts WM_CLOSE
 //   msgbox caption=T [exe=NAME] [timeout=5000]
 //                                         a message box: "hwnd", "text" (static 65535), "icon"
-//                                         (red|yellow|blue|none, by the pixels shown), "buttons":
-//                                         [{id, text, default}]
+//                                         (red|yellow|blue|none, by the pixels shown), "icon_kind"
+//                                         (error|warning|information|question, the system icon
+//                                         that matches what is shown), "buttons": [{id, text, default}]
 //   clipboard                             "text": the clipboard's CF_UNICODETEXT, or null
 //   shot file=PATH                        the whole screen as a 24-bit BMP file
 //   sleep ms=N
@@ -612,6 +613,59 @@ std::string IconColour(HWND box) {
     return most == red ? "red" : most == yellow ? "yellow" : "blue";
 }
 
+// Which of the system's message-box icons is on screen: each is drawn here on the icon
+// control's own background and compared pixel by pixel; the closest one wins.
+std::string IconKind(HWND box) {
+    const HWND icon = ::GetDlgItem(box, 1088);
+    if (!icon || !::IsWindowVisible(icon)) return "none";
+    RECT r;
+    ::GetWindowRect(icon, &r);
+    const int w = r.right - r.left, hgt = r.bottom - r.top;
+    const auto shown = Grab(r);
+    if (shown.empty()) return "none";
+    const uint32_t background = shown.front();
+    struct Kind {
+        LPCWSTR id;
+        const char* name;
+    };
+    const Kind kinds[] = {{IDI_ERROR, "error"}, {IDI_QUESTION, "question"}, {IDI_WARNING, "warning"},
+                          {IDI_INFORMATION, "information"}};
+    std::string best = "none";
+    long long bestDiff = -1;
+    ScreenDc screen;
+    for (const auto& k : kinds) {
+        HDC mem = ::CreateCompatibleDC(screen.dc);
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -hgt;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bmp = ::CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bmp && bits) {
+            HGDIOBJ old = ::SelectObject(mem, bmp);
+            auto* p = static_cast<uint32_t*>(bits);
+            std::fill(p, p + static_cast<size_t>(w) * hgt, background);
+            ::DrawIconEx(mem, 0, 0, ::LoadIconW(nullptr, k.id), w, hgt, 0, nullptr, DI_NORMAL);
+            ::GdiFlush();
+            long long diff = 0;
+            for (size_t i = 0; i < shown.size(); ++i)
+                for (int shift : {0, 8, 16})
+                    diff += std::abs(static_cast<int>((shown[i] >> shift) & 0xFF) - static_cast<int>((p[i] >> shift) & 0xFF));
+            if (bestDiff < 0 || diff < bestDiff) {
+                bestDiff = diff;
+                best = k.name;
+            }
+            ::SelectObject(mem, old);
+        }
+        if (bmp) ::DeleteObject(bmp);
+        ::DeleteDC(mem);
+    }
+    return best;
+}
+
 // ---- commands ------------------------------------------------------------------------------
 
 Obj FocusResult(HWND dialog, long long timeoutMs, HWND notThis) {
@@ -729,7 +783,8 @@ std::string Run(const std::string& word, const Args& a) {
         }
         const HWND textCtl = ::GetDlgItem(box, 0xFFFF);
         return ok.Num("hwnd", Num(box)).Num("pid", PidOf(box)).Str("caption", TextOf(box))
-            .Str("text", textCtl ? TextOf(textCtl) : "").Str("icon", icon).Raw("buttons", Array(buttons)).Json();
+            .Str("text", textCtl ? TextOf(textCtl) : "").Str("icon", icon).Str("icon_kind", IconKind(box))
+            .Raw("buttons", Array(buttons)).Json();
     }
     if (word == "clipboard") {
         std::optional<std::string> text;

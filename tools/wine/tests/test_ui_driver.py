@@ -29,12 +29,12 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
                 assert os.path.getsize(os.path.join(h.work, "ui-screens", "driver-demo.png")) > 1000
                 d.key(dlg, "Alt+W")
                 warn = d.msgbox("Demo Warning")
-                assert (warn["text"], warn["icon"]) == ("Careful.", "yellow"), warn
+                assert (warn["text"], warn["icon"], warn["icon_kind"]) == ("Careful.", "yellow", "warning"), warn
                 d.key(warn["hwnd"], "Enter")
                 d.gone(warn["hwnd"])
             d.key(dlg, "Enter")
             box = d.msgbox("Demo Result")
-            assert box["text"] == "Name: " + NAME and box["icon"] == "blue", box
+            assert (box["text"], box["icon_kind"]) == ("Name: " + NAME, "information"), box
             assert [(b["id"], b["text"], b["default"]) for b in box["buttons"]] == [
                 (1, "OK", True), (2, "Cancel", False)], box
             d("click", hwnd=box["hwnd"], id=2)
