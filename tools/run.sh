@@ -1,14 +1,34 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs Tapewright under Wine; arguments pass through (e.g. --version).
+# Sets up, builds and runs Tapewright under Wine; arguments pass through (e.g. --version). With no
+# arguments the window opens on the user's display, or on a private Xvfb when there is none; the
+# script ends with the program's exit code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
 "$root/tools/build.sh" --win-only >/dev/null
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-tapewright} WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko install prompts on a new prefix; the program needs neither.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb :77 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # -displayfd lets Xvfb take a free display and tell us which once it is ready.
+  dfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
   xvfb=$!
-  trap 'kill $xvfb 2>/dev/null' EXIT
-  export DISPLAY=:77
+  # Wine's own processes let go of the display before it goes away, so nothing complains.
+  trap 'timeout 15 wineserver -w 2>/dev/null; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -f "$dfile"' EXIT
+  for _ in $(seq 100); do
+    [ -s "$dfile" ] && break
+    kill -0 $xvfb 2>/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+  done
+  [ -s "$dfile" ] || { echo "Xvfb did not report a display" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$dfile")"
 fi
-wine "$root/build/win/Tapewright.exe" "$@"
+rc=0
+if [ $# -eq 0 ]; then
+  # The window reports through itself and its log; what Wine prints on the way is noise.
+  wine "$root/build/win/Tapewright.exe" 2>/dev/null || rc=$?
+else
+  wine "$root/build/win/Tapewright.exe" "$@" || rc=$?
+fi
+exit $rc

@@ -16,13 +16,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Detached threads may still log while the process ends: the log's state is never destroyed,
+// so no static destructor can pull it from under them.
 std::mutex& Lock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
-std::mutex g_pathLock;
-std::optional<fs::path> g_path;
+struct PathState {
+    std::mutex lock;
+    std::optional<fs::path> path;
+};
+
+PathState& Paths() {
+    static auto* state = new PathState;
+    return *state;
+}
 
 fs::path Numbered(const fs::path& base, int i) {
     fs::path p = base;
@@ -48,11 +57,12 @@ void Rotate(const fs::path& path) {
 }  // namespace
 
 fs::path Log::FilePath() noexcept {
-    std::lock_guard<std::mutex> g(g_pathLock);
-    if (g_path) return *g_path;
+    auto& paths = Paths();
+    std::lock_guard<std::mutex> g(paths.lock);
+    if (paths.path) return *paths.path;
     try {
-        g_path = Config::AppDataDir() / "twr_diagnostic.log";
-        return *g_path;
+        paths.path = Config::AppDataDir() / "twr_diagnostic.log";
+        return *paths.path;
     } catch (...) {
         // The folder could not be created: the path still names where the log would be,
         // and every write to it fails quietly.
@@ -65,9 +75,10 @@ fs::path Log::FilePath() noexcept {
 }
 
 void Log::SetPathForTesting(const fs::path& path) {
-    std::lock_guard<std::mutex> g(g_pathLock);
-    if (path.empty()) g_path.reset();
-    else g_path = path;
+    auto& paths = Paths();
+    std::lock_guard<std::mutex> g(paths.lock);
+    if (path.empty()) paths.path.reset();
+    else paths.path = path;
 }
 
 std::string Log::FormatLine(int year, int month, int day, int hour, int minute, int second, int millisecond,

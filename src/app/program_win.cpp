@@ -16,6 +16,7 @@
 #include "app/win_error.h"
 #include "feedback/speech.h"
 #include "selftest/capture_test.h"
+#include "ui/main_window_win.h"
 #include "ui/win32_win.h"
 #include "update/updater.h"
 
@@ -157,10 +158,23 @@ int Program::RunApp() {
     Win32::EnableDpiAwareness();
     Win32::InitCommonControls();
     Speech::Init();
-    // The one Config of the windowed run; loading it here reports an unusable settings folder
-    // before any window exists.
-    Config config;
-    throw InvalidOperation("The main window is not part of this build.");
+    // The settings and the window live until the process ends: threads that outlive the loop
+    // (a stuck writer, a watcher) may still read the one and post to the other.
+    auto* config = new Config();
+    auto* window = new MainWindow(*config);
+    HWND handle = window->CreateModeless(nullptr);
+    Win32::ShowWindow(handle, SW_SHOWNORMAL);
+    Win32::SetForegroundWindow(handle);
+    MSG msg;
+    for (;;) {
+        const BOOL got = Win32::GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        if (Win32::IsWindow(handle) && Win32::IsDialogMessageW(handle, &msg)) continue;
+        Win32::TranslateMessage(&msg);
+        Win32::DispatchMessageW(&msg);
+    }
+    Log::Info("App exiting normally.");
+    return 0;
 }
 
 }  // namespace twr

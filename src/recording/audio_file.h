@@ -8,7 +8,17 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/errors.h"
+
 namespace twr {
+
+// A new recording's name was taken by someone else; the only creation failure worth retrying
+// under another name.
+class FileExistsError : public IoError {
+public:
+    using IoError::IoError;
+    [[nodiscard]] const char* TypeName() const noexcept override { return "IoError"; }
+};
 
 enum class FileAccess {
     // A new recording: write only, fails when the name exists; others may read, not write or delete.
@@ -42,7 +52,8 @@ protected:
     AudioFile() = default;
 };
 
-// Opens or creates the file with the given access and sharing. Throws IoError.
+// Opens or creates the file with the given access and sharing. Throws IoError (FileExistsError
+// when a new file's name exists).
 [[nodiscard]] std::unique_ptr<AudioFile> OpenAudioFile(const std::filesystem::path& path, FileAccess access);
 
 }  // namespace twr

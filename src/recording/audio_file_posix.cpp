@@ -18,7 +18,7 @@ namespace {
     const std::string p = platform::PathText(path);
     if (err == ENOENT) throw IoError("Could not find file '" + p + "'.", err);
     if (err == EACCES || err == EPERM) throw IoError("Access to the path '" + p + "' is denied.", err);
-    if (err == EEXIST) throw IoError("The file '" + p + "' already exists.", err);
+    if (err == EEXIST) throw FileExistsError("The file '" + p + "' already exists.", err);
     throw IoError(std::string(std::strerror(err)) + " : '" + p + "'", err);
 }
 

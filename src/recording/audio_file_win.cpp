@@ -18,7 +18,7 @@ namespace {
     if (err == ERROR_FILE_NOT_FOUND) throw IoError("Could not find file '" + p + "'.", err);
     if (err == ERROR_PATH_NOT_FOUND) throw IoError("Could not find a part of the path '" + p + "'.", err);
     if (err == ERROR_ACCESS_DENIED) throw IoError("Access to the path '" + p + "' is denied.", err);
-    if (err == ERROR_FILE_EXISTS) throw IoError("The file '" + p + "' already exists.", err);
+    if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS) throw FileExistsError("The file '" + p + "' already exists.", err);
     if (err == ERROR_SHARING_VIOLATION)
         throw IoError("The process cannot access the file '" + p + "' because it is being used by another process.",
                       err);

@@ -133,6 +133,19 @@ void RecorderState::WriteJournal(bool cleanClose) noexcept {
     }
 }
 
+namespace {
+
+// Deletes a file that holds no more than a header; a failure to delete is left as it is.
+void RemoveUnwrittenFile(const fs::path& path) noexcept {
+    try {
+        auto size = platform::FileSize(path);
+        if (size && *size <= Rf64Writer::kHeaderBytes) platform::DeleteFileIfExists(path);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<Rf64Writer> RecorderState::CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix) {
     const std::string base = RecordingBaseName(Prefix, stamp);
     const std::string suffix = withSuffix ? PartSuffix(partNumber) : std::string();
@@ -143,11 +156,17 @@ std::unique_ptr<Rf64Writer> RecorderState::CreatePartFile(std::string_view stamp
         PublishCurrentFile(path);
         try {
             return Services.CreateFile(path, SampleRate, Channels, BitsPerSample);
-        } catch (const IoError&) {
+        } catch (const FileExistsError&) {
             // Someone took the name between the check and the creation: never write over it,
             // move on to the next counter instead.
-            if (attempt >= 1000 || !Services.Exists(path)) throw;
+            if (attempt >= 1000) throw;
             counter = used + 1;
+        } catch (const IoError&) {
+            // The name was ours, so the file (if the failure came after creating it, as with a
+            // full disk) is ours too: another name would fail the same way, and an empty file
+            // left behind would only confuse the user.
+            RemoveUnwrittenFile(path);
+            throw;
         }
     }
 }

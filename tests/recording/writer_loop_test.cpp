@@ -493,6 +493,23 @@ TEST_F(WriterLoopTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
     ExpectCleanFinish();
 }
 
+TEST_F(WriterLoopTest, AFullDiskTakesNoFurtherNamesAndLeavesNoEmptyFile) {
+    // The file is made, then its header does not fit: a retry under the next name would fail
+    // the same way, a thousand times over.
+    int created = 0;
+    state_->Services.CreateFile = [&](const fs::path& p, int, int, int) -> std::unique_ptr<Rf64Writer> {
+        ++created;
+        testing::WriteBytes(p, {});
+        throw IoError("There is not enough space on the disk. : '" + p.string() + "'", 112);
+    };
+    Run(1.0);
+    EXPECT_EQ(created, 1);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("There is not enough space on the disk."), std::string::npos) << errors_[0];
+    for (const auto& e : fs::directory_iterator(state_->OutputFolder))
+        EXPECT_NE(e.path().extension(), ".wav") << "no recording file may be left behind: " << e.path();
+}
+
 TEST_F(WriterLoopTest, AFailureOfUnknownKindIsStillReportedAndTheFileFinalized) {
     in1_->delivering = [](double t) { return t < 1.0; };
     state_->Callbacks.OnMicStall = [](int, bool) { throw 42; };
