@@ -40,7 +40,8 @@
 //   quit                                  ends the command loop
 //
 // "ui_driver --demo modal|modeless" instead shows a small dialog of its own (a labelled edit,
-// drop-down list and list box, a check box, "&Warn", OK and Cancel) for the driver's own tests:
+// drop-down list and list box, a check box in a group box, "&Warn", OK and Cancel) for the
+// driver's own tests:
 // OK shows the box "Demo Result" (information, OK and Cancel) and puts the name on the clipboard,
 // "&Warn" shows "Demo Warning" (warning icon); on closing it prints
 // "result <n> name=<text> colour=<index> loud=<check> box=<answer>".
@@ -953,7 +954,7 @@ INT_PTR CALLBACK DemoProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
 
 int RunDemo(bool modal) {
     g_demo.modal = modal;
-    TemplateWriter t(L"Driver Demo", 220, 140, 10);
+    TemplateWriter t(L"Driver Demo", 220, 140, 11);
     t.Item(0, 0, 8, 8, 50, 10, -1, 0x82, L"&Name:");
     t.Item(ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, WS_EX_CLIENTEDGE, 60, 6, 100, 14, 101, 0x81, L"");
     t.Item(0, 0, 8, 26, 50, 10, -1, 0x82, L"&Colour:");
@@ -961,7 +962,8 @@ int RunDemo(bool modal) {
     t.Item(0, 0, 8, 44, 50, 10, -1, 0x82, L"&Takes:");
     t.Item(LBS_NOTIFY | LBS_HASSTRINGS | WS_BORDER | WS_VSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 60, 42, 100, 30,
            103, 0x83, L"");
-    t.Item(BS_AUTOCHECKBOX | WS_TABSTOP, 0, 60, 78, 100, 12, 104, 0x80, L"&Loud");
+    t.Item(BS_GROUPBOX, 0, 54, 70, 112, 26, -1, 0x80, L"&Options");
+    t.Item(BS_AUTOCHECKBOX | WS_TABSTOP, 0, 60, 80, 100, 12, 104, 0x80, L"&Loud");
     t.Item(WS_TABSTOP, 0, 8, 118, 50, 14, 105, 0x80, L"&Warn");
     t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 100, 118, 50, 14, IDOK, 0x80, L"OK");
     t.Item(WS_TABSTOP, 0, 160, 118, 50, 14, IDCANCEL, 0x80, L"Cancel");

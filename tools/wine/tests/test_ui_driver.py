@@ -18,7 +18,7 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
             dlg = d.find("Driver Demo")
             seen = walk_dialog(d, dlg, 101)
             assert seen["names"] == ["Name:", "Colour:", "Takes:", "Loud", "Warn", "OK", "Cancel"], seen
-            # walk_dialog pressed Alt+T last: the list has the focus; a label's mnemonic crossed labels.
+            # walk_dialog pressed the group box's Alt+O last: the check box has the focus.
             assert d.key(dlg, "Alt+N")["id"] == 101
             typed = d("type", hwnd=dlg, text=NAME)["focus"]
             assert typed["text"] == NAME and typed["value"] == NAME, typed

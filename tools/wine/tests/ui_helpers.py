@@ -143,6 +143,10 @@ def is_label(c):
     return c["class"].lower() == "static" and c["id"] == 0xFFFF
 
 
+def is_group(c):
+    return c["class"].lower() == "button" and c["style"] & 0xF == 7  # BS_GROUPBOX
+
+
 def tab_stops(controls):
     return [c for c in controls if c["tabstop"] and c["visible"] and c["enabled"]]
 
@@ -168,8 +172,8 @@ def walk_dialog(d, hwnd, first_id):
     """Checks the keyboard view of a dialog and returns it as {"order": [...], "names": [...]}:
     the focus starts on first_id; Tab visits exactly the tab stops in template order and comes
     round again, Shift+Tab the same backwards; every tab stop has an accessible name (an edit's
-    is its label, a button's its own text); every label's mnemonic moves the focus to the control
-    after it, and no two mnemonics clash. Button mnemonics are read (MSAA shortcut), not pressed,
+    is its label, a button's its own text); every label's or group box's mnemonic moves the focus
+    to the control after it, and no two mnemonics clash. Button mnemonics are read (MSAA shortcut), not pressed,
     since pressing them acts."""
     controls = d.controls(hwnd)
     stops = tab_stops(controls)
@@ -201,13 +205,14 @@ def walk_dialog(d, hwnd, first_id):
 
     letters = {}
     for i, c in enumerate(controls):
-        m = mnemonic(c["text"]) if is_label(c) or c["class"].lower() == "button" else None
+        m = mnemonic(c["text"]) if c["visible"] and (is_label(c) or c["class"].lower() == "button") else None
         if not m:
             continue
         assert m not in letters, ("mnemonic used twice", m, letters[m], c["text"])
         letters[m] = c["text"]
-        if is_label(c):
-            target = next(x for x in controls[i + 1:] if x["tabstop"])
+        if is_label(c) or is_group(c):
+            # The dialog manager moves to the next control that can take the focus.
+            target = next(x for x in controls[i + 1:] if x in stops)
             got = d.key(hwnd, "Alt+" + m, move=int(d.focus(hwnd)["id"] != target["id"]))
             assert got["id"] == target["id"], ("Alt+" + m, "moved to", got["id"], "not", target["id"])
             assert target["class"].lower() != "edit" or got.get("shortcut") == "Alt+" + m, got
