@@ -9,7 +9,6 @@ Prints one line per test and a closing line "N passed, N failed"; exits 1 when a
 import argparse
 import importlib.util
 import os
-import select
 import shutil
 import signal
 import subprocess
@@ -69,23 +68,11 @@ class Harness:
     def start(self):
         os.makedirs(self.pulse_dir, mode=0o700, exist_ok=True)
         if not os.environ.get("DISPLAY"):
-            # Xvfb picks a free display and names it on the pipe, so runs side by side never share
-            # one (keyboard tests would steer each other's windows).
-            rfd, wfd = os.pipe()
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                    pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(wfd)
+            display = ":%d" % (90 + os.getpid() % 100)
+            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.procs.append(xvfb)
-            number = b""
-            with os.fdopen(rfd, "rb") as r:
-                while not number.endswith(b"\n") and select.select([r], [], [], 30)[0]:
-                    chunk = r.read1(16)
-                    if not chunk:
-                        break
-                    number += chunk
-            if not number.strip().isdigit():
-                raise RuntimeError("Xvfb did not start")
-            self.env["DISPLAY"] = ":" + number.decode().strip()
+            self.env["DISPLAY"] = display
         args = ["pulseaudio", "--system=false", "-n", "--daemonize=no", "--exit-idle-time=-1",
                 "--disallow-exit", "--use-pid-file=no", "--log-target=file:" + os.path.join(self.work, "pulse.log"),
                 "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + os.path.join(self.pulse_dir, "native")]
