@@ -532,35 +532,58 @@ struct ScreenDc {
     ~ScreenDc() {
         if (dc) ::ReleaseDC(nullptr, dc);
     }
+    ScreenDc() = default;
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
 };
 
-// The screen's pixels in the rectangle, as 32-bit BGRX rows top down.
+// A 32-bit top-down bitmap selected into a memory DC, to draw on and read back; its pixels are
+// BGRX words, row after row.
+class Canvas {
+public:
+    Canvas(HDC like, int width, int height) : dc_(::CreateCompatibleDC(like)), width_(width), height_(height) {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = width;
+        bi.bmiHeader.biHeight = -height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        if (dc_) bitmap_ = ::CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+        if (!bitmap_ || !bits_) throw std::runtime_error("could not make a bitmap");
+        old_ = ::SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        if (old_) ::SelectObject(dc_, old_);
+        if (bitmap_) ::DeleteObject(bitmap_);
+        if (dc_) ::DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    [[nodiscard]] HDC Dc() const noexcept { return dc_; }
+    [[nodiscard]] std::vector<uint32_t> Pixels() const {
+        ::GdiFlush();
+        return {bits_, bits_ + static_cast<size_t>(width_) * height_};
+    }
+    void Fill(uint32_t colour) { std::fill(bits_, bits_ + static_cast<size_t>(width_) * height_, colour); }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    uint32_t* bits_ = nullptr;
+    int width_, height_;
+};
+
+// The screen's pixels in the rectangle.
 std::vector<uint32_t> Grab(const RECT& r) {
     const int w = r.right - r.left, hgt = r.bottom - r.top;
     if (w <= 0 || hgt <= 0) return {};
     ScreenDc screen;
-    HDC mem = ::CreateCompatibleDC(screen.dc);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -hgt;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = ::CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    std::vector<uint32_t> out;
-    if (bmp && bits) {
-        HGDIOBJ old = ::SelectObject(mem, bmp);
-        ::BitBlt(mem, 0, 0, w, hgt, screen.dc, r.left, r.top, SRCCOPY);
-        ::GdiFlush();
-        const auto* p = static_cast<const uint32_t*>(bits);
-        out.assign(p, p + static_cast<size_t>(w) * hgt);
-        ::SelectObject(mem, old);
-    }
-    if (bmp) ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    return out;
+    Canvas canvas(screen.dc, w, hgt);
+    ::BitBlt(canvas.Dc(), 0, 0, w, hgt, screen.dc, r.left, r.top, SRCCOPY);
+    return canvas.Pixels();
 }
 
 void WriteBmp(const std::string& file, const RECT& r) {
@@ -634,35 +657,19 @@ std::string IconKind(HWND box) {
     std::string best = "none";
     long long bestDiff = -1;
     ScreenDc screen;
+    Canvas canvas(screen.dc, w, hgt);
     for (const auto& k : kinds) {
-        HDC mem = ::CreateCompatibleDC(screen.dc);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -hgt;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bmp = ::CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bmp && bits) {
-            HGDIOBJ old = ::SelectObject(mem, bmp);
-            auto* p = static_cast<uint32_t*>(bits);
-            std::fill(p, p + static_cast<size_t>(w) * hgt, background);
-            ::DrawIconEx(mem, 0, 0, ::LoadIconW(nullptr, k.id), w, hgt, 0, nullptr, DI_NORMAL);
-            ::GdiFlush();
-            long long diff = 0;
-            for (size_t i = 0; i < shown.size(); ++i)
-                for (int shift : {0, 8, 16})
-                    diff += std::abs(static_cast<int>((shown[i] >> shift) & 0xFF) - static_cast<int>((p[i] >> shift) & 0xFF));
-            if (bestDiff < 0 || diff < bestDiff) {
-                bestDiff = diff;
-                best = k.name;
-            }
-            ::SelectObject(mem, old);
+        canvas.Fill(background);
+        ::DrawIconEx(canvas.Dc(), 0, 0, ::LoadIconW(nullptr, k.id), w, hgt, 0, nullptr, DI_NORMAL);
+        const auto drawn = canvas.Pixels();
+        long long diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            for (int shift : {0, 8, 16})
+                diff += std::abs(static_cast<int>((shown[i] >> shift) & 0xFF) - static_cast<int>((drawn[i] >> shift) & 0xFF));
+        if (bestDiff < 0 || diff < bestDiff) {
+            bestDiff = diff;
+            best = k.name;
         }
-        if (bmp) ::DeleteObject(bmp);
-        ::DeleteDC(mem);
     }
     return best;
 }
@@ -791,13 +798,15 @@ std::string Run(const std::string& word, const Args& a) {
         std::optional<std::string> text;
         if (!WaitFor(2000, [] { return ::OpenClipboard(nullptr) != FALSE; }))
             throw std::runtime_error("clipboard busy");
+        struct Closer {
+            ~Closer() { ::CloseClipboard(); }
+        } closer;
         if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
             if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
                 text = win::Narrow(p);
                 ::GlobalUnlock(data);
             }
         }
-        ::CloseClipboard();
         return ok.Raw("text", text ? Quote(*text) : "null").Json();
     }
     if (word == "shot") {
