@@ -13,8 +13,7 @@ def _demo(h, mode):
 
 def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
     for mode in ("modal", "modeless"):
-        host = _demo(h, mode)
-        with Driver(h) as d:
+        with _demo(h, mode) as host, Driver(h) as d:
             dlg = d.find("Driver Demo")
             seen = walk_dialog(d, dlg, 101)
             assert seen["names"] == ["Name:", "Colour:", "Takes:", "Loud", "Warn", "OK", "Cancel"], seen
@@ -40,16 +39,15 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
             d("click", hwnd=box["hwnd"], id=2)
             d.gone(dlg)
             assert d("clipboard")["text"] == NAME
-        assert host.rest() == (0, ["result 1 name=%s colour=1 loud=1 box=2" % NAME]), mode
+            assert host.rest() == (0, ["result 1 name=%s colour=1 loud=1 box=2" % NAME]), mode
 
 
 def test_ui_driver_escape_and_errors(h):
-    host = _demo(h, "modeless")
-    with Driver(h) as d:
+    with _demo(h, "modeless") as host, Driver(h) as d:
         dlg = d.find("Driver Demo")
         assert not d("find", caption="No Such Window", timeout=100, check=False)["ok"]
         assert "unknown key" in d("key", hwnd=dlg, keys="Ctrl+Nokey", check=False)["error"]
         assert "unknown command" in d("frobnicate", check=False)["error"]
         d.key(dlg, "Escape")
         d.gone(dlg)
-    assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])
+        assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])

@@ -10,6 +10,7 @@ import json
 import os
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import time
@@ -55,10 +56,20 @@ class _Lines:
 
 
 class Host(_Lines):
-    """A test host exe (tools/wintools) that shows a dialog and reports on standard output."""
+    """A test host exe (tools/wintools) that shows a dialog and reports on standard output; as a
+    context manager it ends the host if it is still running."""
 
     def __init__(self, h, tool, args, env=None):
         super().__init__(h.popen(args, exe=h.tool(tool), env=env, stderr=subprocess.DEVNULL), tool)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        # A host left over from a failed test would keep its dialog up for the next one.
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
 
     def opened(self, timeout=30):
         """The window handle of the "OPEN <hwnd>" line the host writes once its dialog is up."""
