@@ -1,8 +1,6 @@
 #include "ui/crash_recovery.h"
 
 #include <algorithm>
-#include <optional>
-#include <system_error>
 
 #include "app/config.h"
 #include "app/errors.h"

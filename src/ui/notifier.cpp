@@ -166,17 +166,21 @@ void Notifier::Notify(std::string_view title, std::string_view text, int kind) {
         Log::Warn("Shell_NotifyIcon(NIM_MODIFY) failed for notification: " + std::string(title));
 
     // The reaper works on its own copy of the window and id; a failed removal is the shell's
-    // to clean up, so it is swallowed.
-    shell->StartReaper(kReapAfterMs, [shell, window, id] {
-        try {
-            NotifyIconRecord d{};
-            PutU32(d, L::kCbSize, L::kSize);
-            PutU64(d, L::kWindow, window);
-            PutU32(d, L::kId, id);
-            (void)shell->NotifyIcon(kDelete, d);
-        } catch (...) {
-        }
-    });
+    // to clean up, so it is swallowed. A reaper that cannot even start (no thread to be had)
+    // leaves the icon until the program ends, which is better than failing the caller.
+    try {
+        shell->StartReaper(kReapAfterMs, [shell, window, id] {
+            try {
+                NotifyIconRecord d{};
+                PutU32(d, L::kCbSize, L::kSize);
+                PutU64(d, L::kWindow, window);
+                PutU32(d, L::kId, id);
+                (void)shell->NotifyIcon(kDelete, d);
+            } catch (...) {
+            }
+        });
+    } catch (...) {
+    }
 }
 
 }  // namespace twr

@@ -68,11 +68,21 @@ class Harness:
     def start(self):
         os.makedirs(self.pulse_dir, mode=0o700, exist_ok=True)
         if not os.environ.get("DISPLAY"):
-            display = ":%d" % (90 + os.getpid() % 100)
-            xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Xvfb picks a free display itself: a fixed number may belong to another run on this machine,
+            # whose end would then take this run's windows with it.
+            r, w = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(w,))
+            os.close(w)
             self.procs.append(xvfb)
-            self.env["DISPLAY"] = display
+            number = b""
+            while not number.endswith(b"\n"):
+                chunk = os.read(r, 16)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+            os.close(r)
+            self.env["DISPLAY"] = ":" + number.decode().strip()
         args = ["pulseaudio", "--system=false", "-n", "--daemonize=no", "--exit-idle-time=-1",
                 "--disallow-exit", "--use-pid-file=no", "--log-target=file:" + os.path.join(self.work, "pulse.log"),
                 "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + os.path.join(self.pulse_dir, "native")]

@@ -9,8 +9,6 @@
 //   repair_host modeless <recording>           the repair dialog created modeless, as the template
 //                                              must serve both creating calls; "result <n>"
 //   repair_host inuse <path>                   prints "in use" or "free"
-//   repair_host hold <path> <seconds>          holds the file open as the recorder does
-//                                              (shared for reading and writing), prints "holding"
 // The dialog and the message boxes are read and answered with ui_driver.
 #include <windows.h>
 
@@ -24,7 +22,6 @@
 #include "app/console.h"
 #include "app/platform.h"
 #include "app/win_error.h"
-#include "app/win_raii.h"
 #include "ui/crash_recovery.h"
 #include "ui/notifier.h"
 #include "ui/repair_dialog_win.h"
@@ -120,15 +117,6 @@ int Modeless(const std::vector<std::string>& a) {
     return 0;
 }
 
-int Hold(const std::vector<std::string>& a) {
-    win::unique_hfile h(::CreateFileW(platform::U8Path(a[1]).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) return 1;
-    Console::WriteLine("holding");
-    ::Sleep(static_cast<DWORD>(std::atoi(a[2].c_str())) * 1000);
-    return 0;
-}
-
 }  // namespace
 
 int main() {
@@ -142,7 +130,6 @@ int main() {
         Console::WriteLine(CrashRecovery::IsInUse(platform::U8Path(a[1])) ? "in use" : "free");
         return 0;
     }
-    if (cmd == "hold" && a.size() == 3) return Hold(a);
-    Console::ErrorLine("usage: repair_host notify|prompt|modeless|inuse|hold ...");
+    Console::ErrorLine("usage: repair_host notify|prompt|modeless|inuse ...");
     return 2;
 }

@@ -1,6 +1,7 @@
 """The crash-recovery prompt end to end: a recording killed mid-way leaves its journal, the next
 start's scan finds it and the repair dialog offers it; each answer leaves the file and the journal
 as the user chose, checked with readers that are not ours (soxi, sndfile-info)."""
+import json
 import os
 import re
 import signal
@@ -105,10 +106,13 @@ def test_repair_prompt_repairs_a_killed_recording(h):
 
 def test_repair_prompt_forget_leave_and_failed_repair(h):
     folder = h.scratch()
-    wav = os.path.join(folder, "take & one.wav")
+    # Grouped split parts lie in a subfolder of the save folder, with their own journal.
+    group = os.path.join(folder, "take & one")
+    os.makedirs(group)
+    wav = os.path.join(group, "take & one_part0001.wav")
     _unfinished_rf64(wav, 6000)
     original = open(wav, "rb").read()
-    journal = _journal(h, folder, wav)
+    journal = _journal(h, group, wav)
 
     # Escape, then "&No, Leave it alone": everything stays, and the next start asks again.
     for keys in ("Escape", "Alt+N"):
@@ -148,25 +152,23 @@ def test_repair_prompt_forget_leave_and_failed_repair(h):
     assert " - ERROR - Error repairing WAV: " not in h.log_text()  # refused, not failed half-way
 
 
-def test_repair_prompt_skips_a_recording_held_open(h):
+def test_repair_prompt_skips_a_recording_still_being_made(h):
+    """A recording another process is still writing has a journal too: it is not offered."""
     folder = h.scratch()
-    wav = os.path.join(folder, "live.wav")
-    _unfinished_rf64(wav, 600)
-    journal = _journal(h, folder, wav)
-    holder = h.popen(["hold", h.winpath(wav), "30"], exe=h.tool("repair_host"))
+    recorder = h.popen([h.winpath(folder), "60"], exe=h.tool("record_probe"))
     try:
-        assert holder.stdout.readline().strip() == b"holding"
-        r = h.run(["inuse", h.winpath(wav)], exe=h.tool("repair_host"))
-        assert r.lines() == ["in use"], r
+        wav_win = recorder.stdout.readline().decode("utf-8").strip()[len("recording "):]
+        assert wav_win, recorder.communicate()
+        assert h.run(["inuse", wav_win], exe=h.tool("repair_host")).lines() == ["in use"]
         assert _finish(_prompt(h, folder)) == []
         assert (" - INFO - Skipping recovery prompt: %s is still open, so a recording is in progress.\r\n"
-                % h.winpath(wav)) in h.log_text()
-        assert os.path.exists(journal)
+                % wav_win) in h.log_text()
     finally:
-        os.killpg(holder.pid, signal.SIGKILL)
-        holder.communicate()
-    assert h.run(["inuse", h.winpath(wav)], exe=h.tool("repair_host")).lines() == ["free"]
-    assert h.run(["inuse", h.winpath(wav + ".missing")], exe=h.tool("repair_host")).lines() == ["free"]
+        os.killpg(recorder.pid, signal.SIGKILL)
+        recorder.communicate()
+    assert os.path.exists(os.path.join(folder, JOURNAL))
+    assert h.run(["inuse", wav_win], exe=h.tool("repair_host")).lines() == ["free"]
+    assert h.run(["inuse", wav_win + ".missing"], exe=h.tool("repair_host")).lines() == ["free"]
 
 
 def test_repair_dialog_modeless_gives_each_answer(h):
@@ -184,3 +186,32 @@ def test_repair_dialog_modeless_gives_each_answer(h):
                 d("close", hwnd=dlg)
             d.gone(dlg)
         assert wait_exit(host) == (0, "result %d\r\n" % result), keys
+
+
+def test_start_up_offers_a_killed_recording_before_the_main_window(h):
+    """The program's own start: the prompt comes last in the main window's start-up, before the
+    window is shown, and the window opens once it is answered."""
+    folder = h.scratch()
+    wav_win = _killed_recording(h, folder, 2.5)
+    os.makedirs(h.appdata, exist_ok=True)
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump({"save_folder": h.winpath(folder), "check_updates_startup": False, "confirm_exit": False}, f)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            dlg = d.find(TITLE, timeout=30000)
+            assert d.controls(dlg)[0]["text"] == MESSAGE.format(wav_win)
+            assert not d("windows", caption="Tapewright")["windows"]  # not shown yet
+            d.key(dlg, "Alt+R")
+            box = d.msgbox("Repair Successful")
+            d.key(box["hwnd"], "Enter")
+            window = d.find("Tapewright", timeout=15000)
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert not os.path.exists(os.path.join(folder, JOURNAL))
+    on_disk = (os.path.getsize(_unix(h, wav_win)) - 80) // 6
+    assert _frames(_unix(h, wav_win)) == (on_disk, on_disk)
