@@ -236,6 +236,8 @@ void MainWindowLogic::OnTimer(int id) {
         case kTimerShutdown: PollSessionShutdown(); break;
         case kTimerAutoStart:
             host_.KillTimer(kTimerAutoStart);
+            // The countdown is over whatever comes of the start; a failed one must not leave it shown.
+            EndCountdown();
             // The update dialog runs a nested loop too: an install must not find a recording.
             if (settingsOpen_ || host_.UpdateInProgress())
                 autoStartDeferred_ = true;
@@ -438,14 +440,17 @@ std::string MainWindowLogic::RecordingStatusLine() const {
 
 void MainWindowLogic::ToggleRecording() {
     host_.KillTimer(kTimerAutoStart);
-    if (StartsWith(statusText_, "Status: Auto-recording")) {
-        statusText_ = "Status: Ready";
-        UpdateDashboard();
-    }
+    EndCountdown();
     if (recording_)
         StopRecording(true);
     else
         StartRecording();
+}
+
+void MainWindowLogic::EndCountdown() {
+    if (!StartsWith(statusText_, "Status: Auto-recording")) return;
+    statusText_ = "Status: Ready";
+    UpdateDashboard();
 }
 
 void MainWindowLogic::StartRecording() {

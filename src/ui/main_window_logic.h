@@ -261,6 +261,7 @@ private:
     void ReportWriterError(const std::string& message);
     void WatchStuckWriter();
     void StopWatcher();
+    void EndCountdown();
     void Quit();
     [[nodiscard]] RecordingPort::Callbacks MakeCallbacks();
 

@@ -1,7 +1,5 @@
 #include "ui/main_window_win.h"
 
-#include <dbt.h>
-
 #include <utility>
 
 #include "app/errors.h"

@@ -282,7 +282,14 @@ TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartAfterTh
               std::string::npos);
     EXPECT_NE(host_.lists[kIdDashboard].find("Status: Auto-recording in 3 seconds..."), std::string::npos);
 
+    // A countdown that ends in a failed start does not stay on the dashboard.
+    logic_.OnTimer(kTimerAutoStart);
+    EXPECT_EQ(host_.Take(), std::vector<std::string>{"box: Warning 48"});
+    EXPECT_EQ(logic_.StatusText(), "Status: Ready");
+
     // Start pressed during the countdown cancels it and records at once.
+    Init();
+    EXPECT_EQ(host_.timers.count(kTimerAutoStart), 1u);
     host_.devices.push_back({"unplugged-mic", "Late Mic", false});
     logic_.OnCommand(kIdStart, 0);
     EXPECT_TRUE(logic_.Recording());
