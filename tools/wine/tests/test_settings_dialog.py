@@ -325,6 +325,12 @@ def test_sounds_dialog_volume_and_preview(h):
             # Filling and selecting the lists while the dialog opens plays nothing.
             assert _peak_while(h, open_dialog, 1.5) < 300
             dlg = state["dlg"]
+            controls = d.controls(dlg)
+            stops = [c["id"] for c in tab_stops(controls)]
+            assert stops == [1201, 1211, 1202, 1212, 1203, 1213, 1204, 1214, 1205, 1], stops
+            assert [d.key(dlg, "Tab")["id"] for _ in stops] == stops[1:] + stops[:1]
+            volume = next(c for c in controls if c["id"] == 1205)
+            assert spoken_name(controls, volume) == "Sound Effects Volume:"
             assert d("info", hwnd=dlg, id=1205)["text"] == "1 percent"
             assert d("info", hwnd=dlg, id=1213)["sel"] == 0  # only the exact name is selected
             start = len(spoken(h))
