@@ -126,17 +126,6 @@ TEST_F(SettingsModelConfigTest, DeviceListsSelectAndSaveBackTheConfiguredInputs)
     }
 }
 
-TEST(SettingsModelTest, SelectedDeviceIdOutsideTheListFallsBackPerList) {
-    const Texts ids = {"a", "b"};
-    const struct {
-        int32_t data;
-        bool primary;
-        const char* expected;
-    } cases[] = {{0, true, "a"}, {1, false, "b"}, {-1, true, ""}, {-1, false, "none"}, {2, true, ""}, {7, false, "none"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(SettingsModel::SelectedDeviceId(ids, c.data, c.primary), c.expected) << c.data << c.primary;
-}
-
 TEST(SettingsModelTest, PairCheck) {
     using P = SettingsModel::PairCheck;
     const struct {
@@ -194,18 +183,6 @@ TEST_F(SettingsModelConfigTest, WriteAppendsNewKeysInItsOrderWithTheirTypes) {
               "    \"save_folder\": \"D:\\\\Recordings\",\n"
               "    \"device_sort_order\": \"Outputs First\"\n"
               "}");
-}
-
-TEST_F(SettingsModelConfigTest, WriteKeepsExistingPlacesAndUnknownKeys) {
-    Config config = WithFile(R"({"zz": [1, 2], "sample_rate": "48000", "window_title": "Old", "buffer_size": 333})");
-    SettingsModel::Values v = SampleValues();
-    v.ChannelsIndex = 1;
-    SettingsModel::Write(config, v);
-    const Texts keys = config.Data().Keys();
-    EXPECT_EQ(Texts(keys.begin(), keys.begin() + 4), (Texts{"zz", "sample_rate", "window_title", "buffer_size"}));
-    EXPECT_EQ(config.Data().GetRaw("zz"), JsonObject::ParseObject(R"({"zz": [1, 2]})").GetRaw("zz"));
-    EXPECT_EQ(config.Channels(), "2");
-    EXPECT_EQ(keys.size(), 4u + 13u);  // window_title, buffer_size and sample_rate were there
 }
 
 TEST_F(SettingsModelConfigTest, ConditionalKeysAreLeftAloneForUnusableValues) {
