@@ -6,7 +6,6 @@
 #include "app/text_formats.h"
 #include "feedback/sound_library.h"
 #include "feedback/sounds.h"
-#include "ui/dialog_builder.h"
 #include "ui/option_model.h"
 #include "ui/settings_dialog_win.h"
 #include "ui/win32_win.h"
@@ -15,7 +14,6 @@ namespace twr {
 
 namespace {
 
-using B = DialogBuilder;
 using O = OptionModel;
 
 bool IsChecked(HWND dialog, int id) { return Win32::IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
@@ -31,16 +29,7 @@ void SaveAndClose(Config& config, HWND dialog) {
 
 }  // namespace
 
-std::vector<uint8_t> NotificationsDialog::BuildTemplate() {
-    B b("Notification Settings", 300, 172, B::kDialogStyle, B::kExControlParent);
-    int y = 8;
-    for (const auto& s : O::NotificationSwitches()) {
-        b.Add(B::kCheckBox, 8, y, 284, 14, s.Id, s.Label);
-        y += 16;
-    }
-    b.Add(B::kDefPushButton, 8, 142, 80, 16, IDOK, "Save && Close");
-    return b.Build();
-}
+std::vector<uint8_t> NotificationsDialog::BuildTemplate() { return O::NotificationsTemplate(); }
 
 void NotificationsDialog::OnInit() {
     for (const auto& s : O::NotificationSwitches()) Check(Handle(), s.Id, config_.Data().GetBool(s.Key, s.Default));
@@ -59,19 +48,7 @@ bool NotificationsDialog::OnCommand(int id, int) {
     return false;
 }
 
-std::vector<uint8_t> SoundsDialog::BuildTemplate() {
-    B b("Configure Sounds", 300, 130, B::kDialogStyle, B::kExControlParent);
-    int y = 8;
-    for (const auto& row : O::SoundRows()) {
-        b.Add(B::kCheckBox, 8, y + 1, 118, 13, row.CheckId, row.Label);
-        b.Add(B::kDropDownList, 132, y, 160, 120, row.ListId, "");
-        y += 18;
-    }
-    b.Add(B::kLabel, 8, 84, 100, 10, -1, "Sound Effects &Volume:");
-    b.Add(B::kEditBox, 132, 80, 90, 13, O::kVolumeEdit, "");
-    b.Add(B::kDefPushButton, 8, 104, 80, 16, IDOK, "Save && Close");
-    return b.Build();
-}
+std::vector<uint8_t> SoundsDialog::BuildTemplate() { return O::SoundsTemplate(); }
 
 void SoundsDialog::OnInit() {
     HWND h = Handle();
@@ -123,16 +100,7 @@ bool SoundsDialog::OnCommand(int id, int code) {
     return false;
 }
 
-std::vector<uint8_t> ChannelsDialog::BuildTemplate() {
-    B b("Configure Audio Channels", 280, 92, B::kDialogStyle, B::kExControlParent);
-    b.Add(B::kLabel, 8, 11, 90, 10, -1, "Input &1 Routing:");
-    b.Add(B::kDropDownList, 102, 8, 168, 80, O::kIn1Route, "");
-    b.Add(B::kLabel, 8, 33, 90, 10, -1, "Input &2 Routing:");
-    b.Add(B::kDropDownList, 102, 30, 168, 80, O::kIn2Route, "");
-    b.Add(B::kCheckBox, 8, 52, 264, 14, O::kContinueOnDisconnect, "Continue recording if a mic disconnects");
-    b.Add(B::kDefPushButton, 8, 70, 80, 16, IDOK, "Save && Close");
-    return b.Build();
-}
+std::vector<uint8_t> ChannelsDialog::BuildTemplate() { return O::ChannelsTemplate(); }
 
 void ChannelsDialog::OnInit() {
     HWND h = Handle();

@@ -2,7 +2,47 @@
 
 #include <algorithm>
 
+#include "ui/dialog_builder.h"
+
 namespace twr {
+
+using B = DialogBuilder;
+
+std::vector<uint8_t> OptionModel::NotificationsTemplate() {
+    B b("Notification Settings", 300, 172, B::kDialogStyle, B::kExControlParent);
+    int y = 8;
+    for (const auto& s : NotificationSwitches()) {
+        b.Add(B::kCheckBox, 8, y, 284, 14, s.Id, s.Label);
+        y += 16;
+    }
+    b.Add(B::kDefPushButton, 8, 142, 80, 16, 1, "Save && Close");
+    return b.Build();
+}
+
+std::vector<uint8_t> OptionModel::SoundsTemplate() {
+    B b("Configure Sounds", 300, 130, B::kDialogStyle, B::kExControlParent);
+    int y = 8;
+    for (const auto& row : SoundRows()) {
+        b.Add(B::kCheckBox, 8, y + 1, 118, 13, row.CheckId, row.Label);
+        b.Add(B::kDropDownList, 132, y, 160, 120, row.ListId, "");
+        y += 18;
+    }
+    b.Add(B::kLabel, 8, 84, 100, 10, -1, "Sound Effects &Volume:");
+    b.Add(B::kEditBox, 132, 80, 90, 13, kVolumeEdit, "");
+    b.Add(B::kDefPushButton, 8, 104, 80, 16, 1, "Save && Close");
+    return b.Build();
+}
+
+std::vector<uint8_t> OptionModel::ChannelsTemplate() {
+    B b("Configure Audio Channels", 280, 92, B::kDialogStyle, B::kExControlParent);
+    b.Add(B::kLabel, 8, 11, 90, 10, -1, "Input &1 Routing:");
+    b.Add(B::kDropDownList, 102, 8, 168, 80, kIn1Route, "");
+    b.Add(B::kLabel, 8, 33, 90, 10, -1, "Input &2 Routing:");
+    b.Add(B::kDropDownList, 102, 30, 168, 80, kIn2Route, "");
+    b.Add(B::kCheckBox, 8, 52, 264, 14, kContinueOnDisconnect, "Continue recording if a mic disconnects");
+    b.Add(B::kDefPushButton, 8, 70, 80, 16, 1, "Save && Close");
+    return b.Build();
+}
 
 const std::vector<OptionModel::Switch>& OptionModel::NotificationSwitches() {
     static const std::vector<Switch> switches = {

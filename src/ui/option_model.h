@@ -3,6 +3,7 @@
 // order of the writes decides where new keys land in the settings file, so it lives here where
 // the native tests can hold it.
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +14,11 @@ namespace twr {
 
 class OptionModel {
 public:
+    // The three dialogs' templates.
+    [[nodiscard]] static std::vector<uint8_t> NotificationsTemplate();
+    [[nodiscard]] static std::vector<uint8_t> SoundsTemplate();
+    [[nodiscard]] static std::vector<uint8_t> ChannelsTemplate();
+
     // The notifications dialog's check boxes, in layout order.
     struct Switch {
         int Id;

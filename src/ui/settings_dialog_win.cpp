@@ -6,7 +6,6 @@
 #include "app/log.h"
 #include "app/platform.h"
 #include "ui/confirm_dialog_win.h"
-#include "ui/dialog_builder.h"
 #include "ui/folder_picker_win.h"
 #include "ui/option_dialogs_win.h"
 #include "ui/win32_win.h"
@@ -16,7 +15,6 @@ namespace twr {
 namespace {
 
 using M = SettingsModel;
-using B = DialogBuilder;
 
 }  // namespace
 
@@ -30,55 +28,7 @@ bool SaveSettingsOrWarn(Config& config, HWND owner) {
 SettingsDialog::SettingsDialog(Config& config, std::vector<AudioDevice> devices)
     : config_(config), devices_(std::move(devices)) {}
 
-std::vector<uint8_t> SettingsDialog::BuildTemplate() {
-    B b("Recording Settings", 340, 402, B::kDialogStyle, B::kExControlParent);
-    b.Add(B::kGroupBox, 4, 4, 332, 56, -1, "Audio Devices");
-    b.Add(B::kLabel, 10, 17, 84, 9, -1, "Device &Sort Order:");
-    b.Add(B::kDropDownList, 98, 14, 230, 120, M::kSortOrder, "");
-    b.Add(B::kLabel, 10, 31, 84, 9, -1, "Primary Input &1:");
-    b.Add(B::kDropDownList, 98, 28, 230, 160, M::kPrimaryInput, "");
-    b.Add(B::kLabel, 10, 45, 84, 9, -1, "Secondary Input &2:");
-    b.Add(B::kDropDownList, 98, 42, 230, 160, M::kSecondaryInput, "");
-    b.Add(B::kGroupBox, 4, 62, 332, 28, -1, "Output Directory");
-    b.Add(B::kReadOnlyEdit, 10, 72, 240, 13, M::kFolder, "");
-    b.Add(B::kPushButton, 256, 71, 72, 15, M::kChangeFolder, "C&hange Folder");
-    b.Add(B::kGroupBox, 4, 92, 332, 86, -1, "Audio Format Settings");
-    b.Add(B::kLabel, 10, 102, 318, 18, -1,
-          "To avoid downsampling/resampling garbage, select the\r\nEXACT rate your Windows device is set to!");
-    b.Add(B::kLabel, 10, 125, 84, 9, -1, "Sa&mple Rate (Hz):");
-    b.Add(B::kDropDownList, 98, 122, 110, 120, M::kSampleRate, "");
-    b.Add(B::kLabel, 10, 139, 84, 9, -1, "&Bit Depth:");
-    b.Add(B::kDropDownList, 98, 136, 110, 100, M::kBitDepth, "");
-    b.Add(B::kLabel, 10, 153, 84, 9, -1, "&Channels:");
-    b.Add(B::kDropDownList, 98, 150, 110, 80, M::kChannels, "");
-    b.Add(B::kLabel, 10, 167, 84, 9, -1, "B&uffer Size (Frames):");
-    b.Add(B::kDropDownList, 98, 164, 110, 100, M::kBufferSize, "");
-    b.Add(B::kGroupBox, 4, 180, 332, 100, -1, "File, Delay && Auto-Split Settings");
-    b.Add(B::kLabel, 10, 193, 84, 9, -1, "File &Prefix:");
-    b.Add(B::kEditBox, 98, 190, 230, 13, M::kPrefix, "");
-    b.Add(B::kCheckBox, 10, 206, 318, 13, M::kAutoStart, "Auto-st&art recording on launch");
-    b.Add(B::kLabel, 10, 225, 104, 9, -1, "Start De&lay:");
-    b.Add(B::kEditBox, 118, 222, 46, 13, M::kStartDelayEdit, "");
-    b.Add(B::kDropDownList, 168, 222, 78, 90, M::kStartDelayUnit, "");
-    b.Add(B::kLabel, 10, 239, 104, 9, -1, "Max Recording Length (0=off):");
-    b.Add(B::kEditBox, 118, 236, 46, 13, M::kMaxLengthEdit, "");
-    b.Add(B::kDropDownList, 168, 236, 78, 90, M::kMaxLengthUnit, "");
-    b.Add(B::kLabel, 10, 253, 104, 9, -1, "Time Auto-S&plit every:");
-    b.Add(B::kEditBox, 118, 250, 46, 13, M::kAutoSplitEdit, "");
-    b.Add(B::kDropDownList, 168, 250, 78, 90, M::kAutoSplitUnit, "");
-    b.Add(B::kCheckBox, 10, 264, 318, 13, M::kGroupSplits, "Automatically place all splits into a unified folder");
-    b.Add(B::kGroupBox, 4, 282, 332, 96, -1, "Appearance && Extra Options");
-    b.Add(B::kLabel, 10, 295, 84, 9, -1, "Window &Title:");
-    b.Add(B::kEditBox, 98, 292, 230, 13, M::kWindowTitle, "");
-    b.Add(B::kCheckBox, 10, 308, 318, 13, M::kCheckUpdatesStartup, "Check for &updates on startup");
-    b.Add(B::kPushButton, 10, 324, 150, 15, M::kCheckUpdatesNow, "Check for &Updates Now");
-    b.Add(B::kPushButton, 168, 324, 150, 15, M::kNotifications, "Configure Notifications");
-    b.Add(B::kPushButton, 10, 342, 150, 15, M::kSounds, "Configure Sounds");
-    b.Add(B::kPushButton, 168, 342, 150, 15, M::kChannelsDialog, "Configure Audio Channels");
-    b.Add(B::kPushButton, 10, 360, 150, 15, M::kCopyLogs, "Copy Diagnostic Logs");
-    b.Add(B::kDefPushButton, 4, 382, 80, 15, IDOK, "Save && Close");
-    return b.Build();
-}
+std::vector<uint8_t> SettingsDialog::BuildTemplate() { return M::BuildTemplate(); }
 
 void SettingsDialog::Fill(int comboId, const ComboList& list) {
     for (const ComboEntry& entry : list.Entries) Win32::ComboAdd(Handle(), comboId, entry.Text, entry.Data);

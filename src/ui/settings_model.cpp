@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/platform.h"
+#include "ui/dialog_builder.h"
 #include "recording/writer_loop.h"
 
 namespace twr {
@@ -56,6 +57,57 @@ std::vector<std::string> SettingsModel::WithCurrent(const std::vector<std::strin
     if (!current.empty() && std::find(options.begin(), options.end(), current) == options.end())
         result.emplace_back(current);
     return result;
+}
+
+std::vector<uint8_t> SettingsModel::BuildTemplate() {
+    using B = DialogBuilder;
+    B b("Recording Settings", 340, 402, B::kDialogStyle, B::kExControlParent);
+    b.Add(B::kGroupBox, 4, 4, 332, 56, -1, "Audio Devices");
+    b.Add(B::kLabel, 10, 17, 84, 9, -1, "Device &Sort Order:");
+    b.Add(B::kDropDownList, 98, 14, 230, 120, kSortOrder, "");
+    b.Add(B::kLabel, 10, 31, 84, 9, -1, "Primary Input &1:");
+    b.Add(B::kDropDownList, 98, 28, 230, 160, kPrimaryInput, "");
+    b.Add(B::kLabel, 10, 45, 84, 9, -1, "Secondary Input &2:");
+    b.Add(B::kDropDownList, 98, 42, 230, 160, kSecondaryInput, "");
+    b.Add(B::kGroupBox, 4, 62, 332, 28, -1, "Output Directory");
+    b.Add(B::kReadOnlyEdit, 10, 72, 240, 13, kFolder, "");
+    b.Add(B::kPushButton, 256, 71, 72, 15, kChangeFolder, "C&hange Folder");
+    b.Add(B::kGroupBox, 4, 92, 332, 86, -1, "Audio Format Settings");
+    b.Add(B::kLabel, 10, 102, 318, 18, -1,
+          "To avoid downsampling/resampling garbage, select the\r\nEXACT rate your Windows device is set to!");
+    b.Add(B::kLabel, 10, 125, 84, 9, -1, "Sa&mple Rate (Hz):");
+    b.Add(B::kDropDownList, 98, 122, 110, 120, kSampleRate, "");
+    b.Add(B::kLabel, 10, 139, 84, 9, -1, "&Bit Depth:");
+    b.Add(B::kDropDownList, 98, 136, 110, 100, kBitDepth, "");
+    b.Add(B::kLabel, 10, 153, 84, 9, -1, "&Channels:");
+    b.Add(B::kDropDownList, 98, 150, 110, 80, kChannels, "");
+    b.Add(B::kLabel, 10, 167, 84, 9, -1, "B&uffer Size (Frames):");
+    b.Add(B::kDropDownList, 98, 164, 110, 100, kBufferSize, "");
+    b.Add(B::kGroupBox, 4, 180, 332, 100, -1, "File, Delay && Auto-Split Settings");
+    b.Add(B::kLabel, 10, 193, 84, 9, -1, "File &Prefix:");
+    b.Add(B::kEditBox, 98, 190, 230, 13, kPrefix, "");
+    b.Add(B::kCheckBox, 10, 206, 318, 13, kAutoStart, "Auto-st&art recording on launch");
+    b.Add(B::kLabel, 10, 225, 104, 9, -1, "Start De&lay:");
+    b.Add(B::kEditBox, 118, 222, 46, 13, kStartDelayEdit, "");
+    b.Add(B::kDropDownList, 168, 222, 78, 90, kStartDelayUnit, "");
+    b.Add(B::kLabel, 10, 239, 104, 9, -1, "Max Recording Length (0=off):");
+    b.Add(B::kEditBox, 118, 236, 46, 13, kMaxLengthEdit, "");
+    b.Add(B::kDropDownList, 168, 236, 78, 90, kMaxLengthUnit, "");
+    b.Add(B::kLabel, 10, 253, 104, 9, -1, "Time Auto-S&plit every:");
+    b.Add(B::kEditBox, 118, 250, 46, 13, kAutoSplitEdit, "");
+    b.Add(B::kDropDownList, 168, 250, 78, 90, kAutoSplitUnit, "");
+    b.Add(B::kCheckBox, 10, 264, 318, 13, kGroupSplits, "Automatically place all splits into a unified folder");
+    b.Add(B::kGroupBox, 4, 282, 332, 96, -1, "Appearance && Extra Options");
+    b.Add(B::kLabel, 10, 295, 84, 9, -1, "Window &Title:");
+    b.Add(B::kEditBox, 98, 292, 230, 13, kWindowTitle, "");
+    b.Add(B::kCheckBox, 10, 308, 318, 13, kCheckUpdatesStartup, "Check for &updates on startup");
+    b.Add(B::kPushButton, 10, 324, 150, 15, kCheckUpdatesNow, "Check for &Updates Now");
+    b.Add(B::kPushButton, 168, 324, 150, 15, kNotifications, "Configure Notifications");
+    b.Add(B::kPushButton, 10, 342, 150, 15, kSounds, "Configure Sounds");
+    b.Add(B::kPushButton, 168, 342, 150, 15, kChannelsDialog, "Configure Audio Channels");
+    b.Add(B::kPushButton, 10, 360, 150, 15, kCopyLogs, "Copy Diagnostic Logs");
+    b.Add(B::kDefPushButton, 4, 382, 80, 15, 1, "Save && Close");
+    return b.Build();
 }
 
 std::string SettingsModel::BufferSizeText(const Config& config) {

@@ -61,6 +61,9 @@ public:
     static constexpr int32_t kMaxMaxLength = 2000000;
     static constexpr int32_t kMaxAutoSplit = 86400;
 
+    // The dialog's template: every control in tab order, each label just before its control.
+    [[nodiscard]] static std::vector<uint8_t> BuildTemplate();
+
     static const std::vector<std::string>& SortOrders();   // "Inputs First", "Outputs First"
     static const std::vector<std::string>& SampleRates();  // the six offered rates
     static const std::vector<std::string>& BitDepths();    // "16", "24", "32"

@@ -1,5 +1,6 @@
 #include "ui/spin_edit_win.h"
 
+#include <cwchar>
 #include <exception>
 #include <mutex>
 #include <utility>

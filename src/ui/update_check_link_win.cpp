@@ -1,13 +1,10 @@
-// The one place "Check for &Updates Now" reaches the updater, so connecting the manual check
-// touches nothing else of the settings dialog.
-#include "app/log.h"
+// The one place "Check for &Updates Now" reaches the updater, so the settings dialog needs
+// nothing else of it.
 #include "ui/settings_dialog_win.h"
+#include "update/updater.h"
 
 namespace twr {
 
-void CheckForUpdatesNow(HWND) {
-    // The manual check (Updater::CheckNow with this owner) is not part of this build yet.
-    Log::Info("Manual update check requested; the updater's check is not built in.");
-}
+void CheckForUpdatesNow(HWND owner) { Updater::CheckNow(owner); }
 
 }  // namespace twr

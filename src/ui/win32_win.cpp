@@ -1,5 +1,8 @@
 #include "ui/win32_win.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "app/errors.h"
 #include "app/win_error.h"
 #include "ui/control_text.h"

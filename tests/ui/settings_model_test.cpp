@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "ui/option_model.h"
 
 namespace twr {
 namespace {
@@ -125,17 +126,6 @@ TEST_F(SettingsModelConfigTest, DeviceListsSelectAndSaveBackTheConfiguredInputs)
     }
 }
 
-TEST(SettingsModelTest, SelectedDeviceIdOutsideTheListFallsBackPerList) {
-    const Texts ids = {"a", "b"};
-    const struct {
-        int32_t data;
-        bool primary;
-        const char* expected;
-    } cases[] = {{0, true, "a"}, {1, false, "b"}, {-1, true, ""}, {-1, false, "none"}, {2, true, ""}, {7, false, "none"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(SettingsModel::SelectedDeviceId(ids, c.data, c.primary), c.expected) << c.data << c.primary;
-}
-
 TEST(SettingsModelTest, PairCheck) {
     using P = SettingsModel::PairCheck;
     const struct {
@@ -193,18 +183,6 @@ TEST_F(SettingsModelConfigTest, WriteAppendsNewKeysInItsOrderWithTheirTypes) {
               "    \"save_folder\": \"D:\\\\Recordings\",\n"
               "    \"device_sort_order\": \"Outputs First\"\n"
               "}");
-}
-
-TEST_F(SettingsModelConfigTest, WriteKeepsExistingPlacesAndUnknownKeys) {
-    Config config = WithFile(R"({"zz": [1, 2], "sample_rate": "48000", "window_title": "Old", "buffer_size": 333})");
-    SettingsModel::Values v = SampleValues();
-    v.ChannelsIndex = 1;
-    SettingsModel::Write(config, v);
-    const Texts keys = config.Data().Keys();
-    EXPECT_EQ(Texts(keys.begin(), keys.begin() + 4), (Texts{"zz", "sample_rate", "window_title", "buffer_size"}));
-    EXPECT_EQ(config.Data().GetRaw("zz"), JsonObject::ParseObject(R"({"zz": [1, 2]})").GetRaw("zz"));
-    EXPECT_EQ(config.Channels(), "2");
-    EXPECT_EQ(keys.size(), 4u + 13u);  // window_title, buffer_size and sample_rate were there
 }
 
 TEST_F(SettingsModelConfigTest, ConditionalKeysAreLeftAloneForUnusableValues) {
@@ -279,6 +257,26 @@ TEST(SettingsModelTest, ExternalDriveWarning) {
         EXPECT_EQ(SettingsModel::ExternalDriveRoot(c.path).value_or(""), c.root) << c.path;
     // The root is named without its trailing separators.
     EXPECT_EQ(SettingsModel::ExternalDriveText("E:\\/").substr(0, 44), "You have selected a directory on drive E:.\n\n");
+}
+
+TEST(SettingsModelTest, TemplatesNeedNoWindowAndFitTheSelfTestLimits) {
+    const struct {
+        std::vector<uint8_t> bytes;
+        uint16_t count, cx, cy;
+    } cases[] = {
+        {SettingsModel::BuildTemplate(), 44, 340, 402},  // at most 420 high
+        {OptionModel::NotificationsTemplate(), 9, 300, 172},
+        {OptionModel::SoundsTemplate(), 11, 300, 130},
+        {OptionModel::ChannelsTemplate(), 6, 280, 92},
+    };
+    auto u16 = [](const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); };
+    for (const auto& c : cases) {
+        ASSERT_GT(c.bytes.size(), 18u);
+        EXPECT_EQ(uint32_t{u16(c.bytes, 0)} | uint32_t{u16(c.bytes, 2)} << 16, 0x80C808C0u);
+        EXPECT_EQ(u16(c.bytes, 8), c.count);
+        EXPECT_EQ(u16(c.bytes, 14), c.cx);
+        EXPECT_EQ(u16(c.bytes, 16), c.cy);
+    }
 }
 
 }  // namespace

@@ -31,15 +31,17 @@
 //   close hwnd=H                          posts WM_CLOSE
 //   msgbox caption=T [exe=NAME] [timeout=5000]
 //                                         a message box: "hwnd", "text" (static 65535), "icon"
-//                                         (red|yellow|blue|none, by the pixels shown), "buttons":
-//                                         [{id, text, default}]
+//                                         (red|yellow|blue|none, by the pixels shown), "icon_kind"
+//                                         (error|warning|information|question, the system icon
+//                                         that matches what is shown), "buttons": [{id, text, default}]
 //   clipboard                             "text": the clipboard's CF_UNICODETEXT, or null
 //   shot file=PATH                        the whole screen as a 24-bit BMP file
 //   sleep ms=N
 //   quit                                  ends the command loop
 //
 // "ui_driver --demo modal|modeless" instead shows a small dialog of its own (a labelled edit,
-// drop-down list and list box, a check box, "&Warn", OK and Cancel) for the driver's own tests:
+// drop-down list and list box, a check box in a group box, "&Warn", OK and Cancel) for the
+// driver's own tests:
 // OK shows the box "Demo Result" (information, OK and Cancel) and puts the name on the clipboard,
 // "&Warn" shows "Demo Warning" (warning icon); on closing it prints
 // "result <n> name=<text> colour=<index> loud=<check> box=<answer>".
@@ -530,35 +532,58 @@ struct ScreenDc {
     ~ScreenDc() {
         if (dc) ::ReleaseDC(nullptr, dc);
     }
+    ScreenDc() = default;
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
 };
 
-// The screen's pixels in the rectangle, as 32-bit BGRX rows top down.
+// A 32-bit top-down bitmap selected into a memory DC, to draw on and read back; its pixels are
+// BGRX words, row after row.
+class Canvas {
+public:
+    Canvas(HDC like, int width, int height) : dc_(::CreateCompatibleDC(like)), width_(width), height_(height) {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = width;
+        bi.bmiHeader.biHeight = -height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        if (dc_) bitmap_ = ::CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+        if (!bitmap_ || !bits_) throw std::runtime_error("could not make a bitmap");
+        old_ = ::SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        if (old_) ::SelectObject(dc_, old_);
+        if (bitmap_) ::DeleteObject(bitmap_);
+        if (dc_) ::DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    [[nodiscard]] HDC Dc() const noexcept { return dc_; }
+    [[nodiscard]] std::vector<uint32_t> Pixels() const {
+        ::GdiFlush();
+        return {bits_, bits_ + static_cast<size_t>(width_) * height_};
+    }
+    void Fill(uint32_t colour) { std::fill(bits_, bits_ + static_cast<size_t>(width_) * height_, colour); }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    uint32_t* bits_ = nullptr;
+    int width_, height_;
+};
+
+// The screen's pixels in the rectangle.
 std::vector<uint32_t> Grab(const RECT& r) {
     const int w = r.right - r.left, hgt = r.bottom - r.top;
     if (w <= 0 || hgt <= 0) return {};
     ScreenDc screen;
-    HDC mem = ::CreateCompatibleDC(screen.dc);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -hgt;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = ::CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    std::vector<uint32_t> out;
-    if (bmp && bits) {
-        HGDIOBJ old = ::SelectObject(mem, bmp);
-        ::BitBlt(mem, 0, 0, w, hgt, screen.dc, r.left, r.top, SRCCOPY);
-        ::GdiFlush();
-        const auto* p = static_cast<const uint32_t*>(bits);
-        out.assign(p, p + static_cast<size_t>(w) * hgt);
-        ::SelectObject(mem, old);
-    }
-    if (bmp) ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    return out;
+    Canvas canvas(screen.dc, w, hgt);
+    ::BitBlt(canvas.Dc(), 0, 0, w, hgt, screen.dc, r.left, r.top, SRCCOPY);
+    return canvas.Pixels();
 }
 
 void WriteBmp(const std::string& file, const RECT& r) {
@@ -610,6 +635,43 @@ std::string IconColour(HWND box) {
     const int most = std::max({red, yellow, blue});
     if (most < 10) return "none";
     return most == red ? "red" : most == yellow ? "yellow" : "blue";
+}
+
+// Which of the system's message-box icons is on screen: each is drawn here on the icon
+// control's own background and compared pixel by pixel; the closest one wins.
+std::string IconKind(HWND box) {
+    const HWND icon = ::GetDlgItem(box, 1088);
+    if (!icon || !::IsWindowVisible(icon)) return "none";
+    RECT r;
+    ::GetWindowRect(icon, &r);
+    const int w = r.right - r.left, hgt = r.bottom - r.top;
+    const auto shown = Grab(r);
+    if (shown.empty()) return "none";
+    const uint32_t background = shown.front();
+    struct Kind {
+        LPCWSTR id;
+        const char* name;
+    };
+    const Kind kinds[] = {{IDI_ERROR, "error"}, {IDI_QUESTION, "question"}, {IDI_WARNING, "warning"},
+                          {IDI_INFORMATION, "information"}};
+    std::string best = "none";
+    long long bestDiff = -1;
+    ScreenDc screen;
+    Canvas canvas(screen.dc, w, hgt);
+    for (const auto& k : kinds) {
+        canvas.Fill(background);
+        ::DrawIconEx(canvas.Dc(), 0, 0, ::LoadIconW(nullptr, k.id), w, hgt, 0, nullptr, DI_NORMAL);
+        const auto drawn = canvas.Pixels();
+        long long diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            for (int shift : {0, 8, 16})
+                diff += std::abs(static_cast<int>((shown[i] >> shift) & 0xFF) - static_cast<int>((drawn[i] >> shift) & 0xFF));
+        if (bestDiff < 0 || diff < bestDiff) {
+            bestDiff = diff;
+            best = k.name;
+        }
+    }
+    return best;
 }
 
 // ---- commands ------------------------------------------------------------------------------
@@ -729,19 +791,22 @@ std::string Run(const std::string& word, const Args& a) {
         }
         const HWND textCtl = ::GetDlgItem(box, 0xFFFF);
         return ok.Num("hwnd", Num(box)).Num("pid", PidOf(box)).Str("caption", TextOf(box))
-            .Str("text", textCtl ? TextOf(textCtl) : "").Str("icon", icon).Raw("buttons", Array(buttons)).Json();
+            .Str("text", textCtl ? TextOf(textCtl) : "").Str("icon", icon).Str("icon_kind", IconKind(box))
+            .Raw("buttons", Array(buttons)).Json();
     }
     if (word == "clipboard") {
         std::optional<std::string> text;
         if (!WaitFor(2000, [] { return ::OpenClipboard(nullptr) != FALSE; }))
             throw std::runtime_error("clipboard busy");
+        struct Closer {
+            ~Closer() { ::CloseClipboard(); }
+        } closer;
         if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
             if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
                 text = win::Narrow(p);
                 ::GlobalUnlock(data);
             }
         }
-        ::CloseClipboard();
         return ok.Raw("text", text ? Quote(*text) : "null").Json();
     }
     if (word == "shot") {
@@ -898,7 +963,7 @@ INT_PTR CALLBACK DemoProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
 
 int RunDemo(bool modal) {
     g_demo.modal = modal;
-    TemplateWriter t(L"Driver Demo", 220, 140, 10);
+    TemplateWriter t(L"Driver Demo", 220, 140, 11);
     t.Item(0, 0, 8, 8, 50, 10, -1, 0x82, L"&Name:");
     t.Item(ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, WS_EX_CLIENTEDGE, 60, 6, 100, 14, 101, 0x81, L"");
     t.Item(0, 0, 8, 26, 50, 10, -1, 0x82, L"&Colour:");
@@ -906,7 +971,8 @@ int RunDemo(bool modal) {
     t.Item(0, 0, 8, 44, 50, 10, -1, 0x82, L"&Takes:");
     t.Item(LBS_NOTIFY | LBS_HASSTRINGS | WS_BORDER | WS_VSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 60, 42, 100, 30,
            103, 0x83, L"");
-    t.Item(BS_AUTOCHECKBOX | WS_TABSTOP, 0, 60, 78, 100, 12, 104, 0x80, L"&Loud");
+    t.Item(BS_GROUPBOX, 0, 54, 70, 112, 26, -1, 0x80, L"&Options");
+    t.Item(BS_AUTOCHECKBOX | WS_TABSTOP, 0, 60, 80, 100, 12, 104, 0x80, L"&Loud");
     t.Item(WS_TABSTOP, 0, 8, 118, 50, 14, 105, 0x80, L"&Warn");
     t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 100, 118, 50, 14, IDOK, 0x80, L"OK");
     t.Item(WS_TABSTOP, 0, 160, 118, 50, 14, IDCANCEL, 0x80, L"Cancel");

@@ -63,6 +63,12 @@ class _Host:
         assert (rc, out) == (0, "result %d\r\n" % expected), (rc, out)
 
 
+def _press(d, hwnd, keys):
+    """Keys that open another window: the focus read after them may meet a thread busy creating
+    that window, so only the window that comes is checked."""
+    d("key", hwnd=hwnd, keys=keys, check=False)
+
+
 def _goto(d, dlg, control_id, limit=30):
     """Tabs forward until the control has the focus, as a keyboard user gets to a control
     that has no mnemonic of its own."""
@@ -133,16 +139,17 @@ def test_settings_dialog_saves_what_the_keyboard_changed(h):
             assert d.key(dlg, "Alt+C Up")["sel"] == 0
             assert d.key(dlg, "Alt+A")["check"] == 1
             start = len(spoken(h))
-            d.key(dlg, "Alt+L Up Up")
+            d.key(dlg, "Alt+L Up Up Up Down")
             assert info(2012)["text"] == "2 seconds"
             _goto(d, dlg, 2013)
-            d.key(dlg, "End")
+            d.key(dlg, "Home End")
             assert info(2013)["text"] == "2000000 seconds"
             _goto(d, dlg, 2025)
             d.key(dlg, "Down")
             assert info(2014)["text"] == "0 minutes"
             d.key(dlg, "Shift+Tab Up")
-            assert spoken(h)[start:] == ["1 second", "2 seconds", "2000000 seconds", "1 minute"], spoken(h)[start:]
+            assert spoken(h)[start:] == ["1 second", "2 seconds", "3 seconds", "2 seconds",
+                                          "0 seconds", "2000000 seconds", "1 minute"], spoken(h)[start:]
             d.key(dlg, "Enter")
             d.gone(dlg)
         host.result(1)
@@ -162,7 +169,7 @@ def test_settings_dialog_input_pair_checks(h):
         with Driver(h) as d:
             dlg = d.find("Recording Settings", timeout=20000)
             assert d("info", hwnd=dlg, id=2003)["items"][:2] == ["None", "DISCONNECTED: {gone}"]
-            d.key(dlg, "Enter")
+            _press(d, dlg, "Enter")
             box = d.msgbox("Invalid Selection")
             assert (box["text"], box["icon"]) == ("Input 1 and Input 2 cannot be the same device.", "yellow"), box
             d.key(box["hwnd"], "Enter")
@@ -172,7 +179,7 @@ def test_settings_dialog_input_pair_checks(h):
             second = d.key(dlg, "Alt+2 Down")
             assert second["sel"] == 2, second
             for answer in ("Enter", "Alt+N"):
-                d.key(dlg, "Enter")
+                _press(d, dlg, "Enter")
                 box = d.msgbox("Hardware Clock Drift Warning")
                 assert box["text"].startswith("You have selected two independent audio devices.\r\n\r\n"), box
                 assert box["text"].endswith("\r\n\r\nDo you still want to use two independent devices?"), box
@@ -181,7 +188,7 @@ def test_settings_dialog_input_pair_checks(h):
                 d.gone(box["hwnd"])
                 assert _read(path) == original
                 assert d.focus(dlg)["active"] == dlg
-            d.key(dlg, "Enter")
+            _press(d, dlg, "Enter")
             box = d.msgbox("Hardware Clock Drift Warning")
             d.key(box["hwnd"], "Alt+Y")
             d.gone(dlg)
@@ -201,7 +208,7 @@ def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
             d("type", hwnd=dlg, text="Never saved")
             d.key(dlg, "Alt+A")
             _goto(d, dlg, 2019)
-            d.key(dlg, "Space")
+            _press(d, dlg, "Space")
             sub = d.find("Notification Settings")
             assert d.focus(sub)["id"] == 1101
             d.key(sub, "Space Tab Tab Tab Tab Tab Tab Space")  # start/stop off, speak-in-focus on
@@ -223,7 +230,7 @@ def test_settings_dialog_copies_the_diagnostic_log(h):
         with Driver(h) as d:
             dlg = d.find("Recording Settings", timeout=20000)
             _goto(d, dlg, 2022)
-            d.key(dlg, "Space")
+            _press(d, dlg, "Space")
             box = d.msgbox("Logs Copied")
             assert (box["text"], box["icon"]) == ("Diagnostic logs have been copied to your clipboard!", "blue"), box
             clip = d("clipboard")["text"]
@@ -318,6 +325,12 @@ def test_sounds_dialog_volume_and_preview(h):
             # Filling and selecting the lists while the dialog opens plays nothing.
             assert _peak_while(h, open_dialog, 1.5) < 300
             dlg = state["dlg"]
+            controls = d.controls(dlg)
+            stops = [c["id"] for c in tab_stops(controls)]
+            assert stops == [1201, 1211, 1202, 1212, 1203, 1213, 1204, 1214, 1205, 1], stops
+            assert [d.key(dlg, "Tab")["id"] for _ in stops] == stops[1:] + stops[:1]
+            volume = next(c for c in controls if c["id"] == 1205)
+            assert spoken_name(controls, volume) == "Sound Effects Volume:"
             assert d("info", hwnd=dlg, id=1205)["text"] == "1 percent"
             assert d("info", hwnd=dlg, id=1213)["sel"] == 0  # only the exact name is selected
             start = len(spoken(h))
@@ -354,12 +367,12 @@ def test_settings_dialog_change_folder(h):
             shown = folder()
 
             def pick(text, keys="Enter"):
-                d.key(dlg, "Alt+H")
+                _press(d, dlg, "Alt+H")
                 picker = d.find("Select Output Directory", timeout=20000)
                 assert d.focus(picker)["name"] == "File name:"
                 if text:
                     d("type", hwnd=picker, text=text)
-                d.key(picker, keys)
+                _press(d, picker, keys)
                 d.gone(picker)
 
             pick("", "Escape")
@@ -396,7 +409,7 @@ def test_a_settings_file_that_cannot_be_written_is_reported(h):
         with _Host(h, dialog, path) as host:
             with Driver(h) as d:
                 dlg = d.find(caption, timeout=20000)
-                d.key(dlg, "Enter")
+                _press(d, dlg, "Enter")
                 box = d.msgbox("Settings Not Saved")
                 assert box["icon"] == "yellow", box
                 assert box["text"].startswith("The settings could not be saved to %s.\r\n\r\n" % h.winpath(path)), box
@@ -406,3 +419,58 @@ def test_a_settings_file_that_cannot_be_written_is_reported(h):
             host.result(1)
         assert _read(path) == original
         assert "Failed to save config: " in h.log_text()
+
+
+def test_settings_from_the_main_window(h):
+    """Alt+T in the running main window opens the dialog; an auto-start that falls due while it is
+    open waits for it, and the new title shows once it closes."""
+    import json
+    import time
+    from audio_helpers import monitor_ids, play, stop
+
+    folder = h.scratch()
+    os.makedirs(h.appdata, exist_ok=True)
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump({"save_folder": h.winpath(folder), "device_id": monitor_ids(h)[0], "check_updates_startup": False,
+                   "auto_start": True, "auto_start_delay": 2, "confirm_exit": False}, f)
+
+    def wait(what, check, timeout=15.0):
+        end = time.time() + timeout
+        while time.time() < end:
+            if check():
+                return
+            time.sleep(0.1)
+        raise AssertionError("timed out waiting for %s; spoken %r" % (what, spoken(h)))
+
+    players = play(h, 30, [(h.sinks[0], 440, 0.5)])
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = d.find("Tapewright", timeout=30000)
+            _press(d, window, "Alt+T")
+            dlg = d.find("Recording Settings")
+            primary = d("info", hwnd=dlg, id=2002)
+            assert primary["items"][primary["sel"]] == "Input: Monitor of " + h.sinks[0], primary
+            time.sleep(3.5)  # the countdown ends while the dialog is open
+            assert "Recording started" not in spoken(h), spoken(h)
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="Studio One")
+            d.key(dlg, "Alt+P Alt+P")  # the second label with that letter: the auto-split interval
+            d("type", hwnd=dlg, text="5")
+            d.key(dlg, "Enter")
+            d.gone(dlg)
+            assert d.find("Studio One") == window
+            assert d("info", hwnd=window, id=3005)["items"][3] == "Auto-Split is: 5 seconds"
+            wait("the deferred start", lambda: "Recording started" in spoken(h))
+            d.key(window, "Alt+T")  # S&top Recording
+            wait("the stop", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+    finally:
+        stop(players)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    with open(os.path.join(h.appdata, "recorder_config.json"), encoding="utf-8") as f:
+        saved = json.load(f)
+    assert saved["window_title"] == "Studio One" and saved["auto_start"] is True, saved

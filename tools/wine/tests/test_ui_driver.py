@@ -13,12 +13,11 @@ def _demo(h, mode):
 
 def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
     for mode in ("modal", "modeless"):
-        host = _demo(h, mode)
-        with Driver(h) as d:
+        with _demo(h, mode) as host, Driver(h) as d:
             dlg = d.find("Driver Demo")
             seen = walk_dialog(d, dlg, 101)
             assert seen["names"] == ["Name:", "Colour:", "Takes:", "Loud", "Warn", "OK", "Cancel"], seen
-            # walk_dialog pressed Alt+T last: the list has the focus; a label's mnemonic crossed labels.
+            # walk_dialog pressed the group box's Alt+O last: the check box has the focus.
             assert d.key(dlg, "Alt+N")["id"] == 101
             typed = d("type", hwnd=dlg, text=NAME)["focus"]
             assert typed["text"] == NAME and typed["value"] == NAME, typed
@@ -29,27 +28,26 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
                 assert os.path.getsize(os.path.join(h.work, "ui-screens", "driver-demo.png")) > 1000
                 d.key(dlg, "Alt+W")
                 warn = d.msgbox("Demo Warning")
-                assert (warn["text"], warn["icon"]) == ("Careful.", "yellow"), warn
+                assert (warn["text"], warn["icon"], warn["icon_kind"]) == ("Careful.", "yellow", "warning"), warn
                 d.key(warn["hwnd"], "Enter")
                 d.gone(warn["hwnd"])
             d.key(dlg, "Enter")
             box = d.msgbox("Demo Result")
-            assert box["text"] == "Name: " + NAME and box["icon"] == "blue", box
+            assert (box["text"], box["icon_kind"]) == ("Name: " + NAME, "information"), box
             assert [(b["id"], b["text"], b["default"]) for b in box["buttons"]] == [
                 (1, "OK", True), (2, "Cancel", False)], box
             d("click", hwnd=box["hwnd"], id=2)
             d.gone(dlg)
             assert d("clipboard")["text"] == NAME
-        assert host.rest() == (0, ["result 1 name=%s colour=1 loud=1 box=2" % NAME]), mode
+            assert host.rest() == (0, ["result 1 name=%s colour=1 loud=1 box=2" % NAME]), mode
 
 
 def test_ui_driver_escape_and_errors(h):
-    host = _demo(h, "modeless")
-    with Driver(h) as d:
+    with _demo(h, "modeless") as host, Driver(h) as d:
         dlg = d.find("Driver Demo")
         assert not d("find", caption="No Such Window", timeout=100, check=False)["ok"]
         assert "unknown key" in d("key", hwnd=dlg, keys="Ctrl+Nokey", check=False)["error"]
         assert "unknown command" in d("frobnicate", check=False)["error"]
         d.key(dlg, "Escape")
         d.gone(dlg)
-    assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])
+        assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])

@@ -1,13 +1,16 @@
 """Driving dialogs under Wine as a keyboard and screen-reader user meets them.
 
 `Driver` keeps one ui_driver.exe running and sends it one command per call (the command reference
-is at the top of tools/wintools/ui_driver.cpp); `walk_dialog` makes the checks every dialog must
-pass (focus start, tab order both ways, accessible names, label mnemonics) and returns what it saw.
+is at the top of tools/wintools/ui_driver.cpp); `Host` runs a test host that prints "OPEN <hwnd>"
+and its result lines; `walk_dialog` makes the checks every dialog must pass (focus start, tab
+order both ways, accessible names, label mnemonics) and returns what it saw; `screenshot` keeps a
+picture of the screen; `spoken`/`wait_spoken` read the stand-in controller client's log.
 """
 import json
 import os
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import time
@@ -53,10 +56,20 @@ class _Lines:
 
 
 class Host(_Lines):
-    """A test host exe (tools/wintools) that shows a dialog and reports on standard output."""
+    """A test host exe (tools/wintools) that shows a dialog and reports on standard output; as a
+    context manager it ends the host if it is still running."""
 
     def __init__(self, h, tool, args, env=None):
         super().__init__(h.popen(args, exe=h.tool(tool), env=env, stderr=subprocess.DEVNULL), tool)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        # A host left over from a failed test would keep its dialog up for the next one.
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
 
     def opened(self, timeout=30):
         """The window handle of the "OPEN <hwnd>" line the host writes once its dialog is up."""
@@ -141,6 +154,10 @@ def is_label(c):
     return c["class"].lower() == "static" and c["id"] == 0xFFFF
 
 
+def is_group(c):
+    return c["class"].lower() == "button" and c["style"] & 0xF == 7  # BS_GROUPBOX
+
+
 def tab_stops(controls):
     return [c for c in controls if c["tabstop"] and c["visible"] and c["enabled"]]
 
@@ -166,8 +183,8 @@ def walk_dialog(d, hwnd, first_id):
     """Checks the keyboard view of a dialog and returns it as {"order": [...], "names": [...]}:
     the focus starts on first_id; Tab visits exactly the tab stops in template order and comes
     round again, Shift+Tab the same backwards; every tab stop has an accessible name (an edit's
-    is its label, a button's its own text); every label's mnemonic moves the focus to the control
-    after it, and no two mnemonics clash. Button mnemonics are read (MSAA shortcut), not pressed,
+    is its label, a button's its own text); every label's or group box's mnemonic moves the focus
+    to the control after it, and no two mnemonics clash. Button mnemonics are read (MSAA shortcut), not pressed,
     since pressing them acts."""
     controls = d.controls(hwnd)
     stops = tab_stops(controls)
@@ -199,14 +216,15 @@ def walk_dialog(d, hwnd, first_id):
 
     letters = {}
     for i, c in enumerate(controls):
-        m = mnemonic(c["text"]) if is_label(c) or c["class"].lower() == "button" else None
+        m = mnemonic(c["text"]) if c["visible"] and (is_label(c) or c["class"].lower() == "button") else None
         if not m:
             continue
         assert m not in letters, ("mnemonic used twice", m, letters[m], c["text"])
         letters[m] = c["text"]
-        if is_label(c):
-            target = next(x for x in controls[i + 1:] if x["tabstop"])
-            got = d.key(hwnd, "Alt+" + m)
+        if is_label(c) or is_group(c):
+            # The dialog manager moves to the next control that can take the focus.
+            target = next(x for x in controls[i + 1:] if x in stops)
+            got = d.key(hwnd, "Alt+" + m, move=int(d.focus(hwnd)["id"] != target["id"]))
             assert got["id"] == target["id"], ("Alt+" + m, "moved to", got["id"], "not", target["id"])
             assert target["class"].lower() != "edit" or got.get("shortcut") == "Alt+" + m, got
         else:
@@ -244,12 +262,10 @@ def screenshot(h, d, name):
     os.makedirs(folder, exist_ok=True)
     bmp = os.path.join(folder, name + ".bmp")
     png = os.path.join(folder, name + ".png")
-    if shutil.which("import"):
-        subprocess.run(["import", "-display", h.env["DISPLAY"], "-window", "root", png], check=True, timeout=60)
-    else:
-        d("shot", file=h.winpath(bmp))
-        _bmp_to_png(bmp, png)
-        os.remove(bmp)
+    # The driver reads the X screen through Wine, so no image tools are needed on the machine.
+    d("shot", file=h.winpath(bmp))
+    _bmp_to_png(bmp, png)
+    os.remove(bmp)
     kept = os.path.join(os.path.dirname(h.build_dir), "ui-screens")
     os.makedirs(kept, exist_ok=True)
     shutil.copy(png, kept)
@@ -261,6 +277,17 @@ def spoken(h):
     if not os.path.exists(h.standin_log):
         return []
     return open(h.standin_log, encoding="utf-8").read().splitlines()
+
+
+def wait_text(d, hwnd, control_id, expected, timeout=5):
+    """The control's text once it reads as expected, or its last text after the time-out: keys
+    are handled by the dialog's thread in its own time."""
+    deadline = time.time() + timeout
+    while True:
+        text = d("info", hwnd=hwnd, id=control_id)["text"]
+        if text == expected or time.time() > deadline:
+            return text
+        time.sleep(0.05)
 
 
 def wait_spoken(h, count, timeout=5):
