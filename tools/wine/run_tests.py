@@ -4,7 +4,8 @@
 Starts what the tests need and stops it again: a private WINEPREFIX for this run, an Xvfb
 display and a PulseAudio daemon with two null sinks whose monitors serve as capture endpoints.
 Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fails by raising.
-Prints one line per test and a closing line "N passed, N failed"; exits 1 when any failed.
+Prints which Wine it runs under, one line per test and a closing line "<wine --version>: N passed,
+N failed"; exits 1 when any failed.
 """
 import argparse
 import importlib.util
