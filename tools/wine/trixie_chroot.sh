@@ -80,8 +80,11 @@ inside() {
   fi
   # The network namespace starts with its loopback down; some tests serve on 127.0.0.1.
   ip link set lo up 2>/dev/null
+  # In the background, so that a signal to this shell (the namespace's first process) acts at once:
+  # its exit ends every process of the namespace.
   chroot "$c" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-      PYTHONDONTWRITEBYTECODE=1 DEBIAN_FRONTEND=noninteractive "$@"
+      PYTHONDONTWRITEBYTECODE=1 DEBIAN_FRONTEND=noninteractive "$@" &
+  wait $!
   local rc=$?
   cleanup
   return $rc
@@ -94,7 +97,7 @@ enter() {
   shift
   local flags=(--mount --pid --fork --kill-child=SIGTERM --propagation private)
   [ "$net" = nonet ] && flags+=(--net)
-  unshare "${flags[@]}" -- "$0" __inside "$@"
+  exec unshare "${flags[@]}" -- "$0" __inside "$@"
 }
 
 want_stamp() { echo "trixie minbase; packages: $PACKAGES"; }
@@ -114,14 +117,14 @@ prepare() {
     echo "Making the Debian 13 chroot in $CHROOT from $mirror (about a minute, 2 GB)"
     timeout 30 wget -q -T 10 -t 2 -O /dev/null "$mirror/dists/trixie/InRelease" ||
       fail "the Debian mirror $mirror cannot be reached (no network?)"
-    timeout "$DEBOOTSTRAP_TIMEOUT" debootstrap --variant=minbase trixie "$target" "$mirror" \
+    timeout --kill-after=5 "$DEBOOTSTRAP_TIMEOUT" debootstrap --variant=minbase trixie "$target" "$mirror" \
         >"$CHROOT.debootstrap.log" 2>&1 ||
       fail "debootstrap of trixie from $mirror failed or timed out; see $CHROOT.debootstrap.log"
     # No daemon of an installed package is started inside the chroot.
     printf '#!/bin/sh\nexit 101\n' >"$target/usr/sbin/policy-rc.d"
     chmod 755 "$target/usr/sbin/policy-rc.d"
   fi
-  timeout "$APT_TIMEOUT" "$0" __enter net "$target" "" /bin/sh -c \
+  timeout --kill-after=5 "$APT_TIMEOUT" "$0" __enter net "$target" "" /bin/sh -c \
       "apt-get -qq -o Acquire::http::Timeout=30 update &&
        apt-get -qq -o Acquire::http::Timeout=30 install -y --no-install-recommends $PACKAGES" \
       >"$CHROOT.apt.log" 2>&1 ||
@@ -163,9 +166,10 @@ prepare
 # Runs may share the finished chroot; only making or completing it is exclusive.
 flock -s 9
 root=$(cd "$(dirname "$0")/../.." && pwd)
-timeout --kill-after=30 "$RUN_TIMEOUT" "$0" __enter nonet "$CHROOT" "$root" \
+# unshare ignores SIGTERM; the SIGKILL that follows reaches the namespace through --kill-child.
+timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$CHROOT" "$root" \
     /usr/bin/python3 /checkout/tools/wine/run_tests.py --build /checkout/build/win \
     --native /checkout/build/native "$@"
 rc=$?
-[ $rc = 124 ] && fail "the run did not end within ${RUN_TIMEOUT}s"
+{ [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
 exit $rc
