@@ -114,7 +114,7 @@ prepare() {
     target=$CHROOT.partial
     safe_remove "$target"
     safe_remove "$CHROOT"
-    echo "Making the Debian 13 chroot in $CHROOT from $mirror (about a minute, 2 GB)"
+    echo "Making the Debian 13 chroot in $CHROOT from $mirror (1-4 minutes, 1.6 GB)"
     timeout 30 wget -q -T 10 -t 2 -O /dev/null "$mirror/dists/trixie/InRelease" ||
       fail "the Debian mirror $mirror cannot be reached (no network?)"
     timeout --kill-after=5 "$DEBOOTSTRAP_TIMEOUT" debootstrap --variant=minbase trixie "$target" "$mirror" \
