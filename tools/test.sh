@@ -19,6 +19,36 @@ echo "== native unit tests"
 echo "== fuzz targets"
 "$root/tools/fuzz.sh" "${TWR_FUZZ_SECONDS:-30}" || status=1
 
-echo "== Wine-hosted tests"
-/usr/bin/python3 "$root/tools/wine/run_tests.py" --build build/win --native build/native || status=1
+# The Wine-hosted suite runs twice: under the host's Wine 8 and under Wine 10 in a Debian 13
+# chroot (made on first use, then kept). The closing line sums both runs.
+wine_passed=0 wine_failed=0 wine_skipped=0
+wine_suite() {
+  local log rc line
+  log=$(mktemp)
+  "$@" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  line=$(grep -E '[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$log" | tail -n1)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed(,\ ([0-9]+)\ skipped)?$ ]]; then
+    wine_passed=$((wine_passed + BASH_REMATCH[1]))
+    wine_failed=$((wine_failed + BASH_REMATCH[2]))
+    wine_skipped=$((wine_skipped + ${BASH_REMATCH[4]:-0}))
+    # A run that failed after its summary still counts as a failure.
+    [ "$rc" = 0 ] || [ "${BASH_REMATCH[2]}" != 0 ] || wine_failed=$((wine_failed + 1))
+  else
+    echo "Wine-hosted run ended without a summary (exit $rc); counted as one failure"
+    wine_failed=$((wine_failed + 1))
+  fi
+  [ "$rc" = 0 ] || status=1
+}
+
+echo "== Wine-hosted tests under the host's Wine"
+wine_suite /usr/bin/python3 "$root/tools/wine/run_tests.py" --build build/win --native build/native
+
+echo "== Wine-hosted tests under Wine 10 (Debian 13 chroot)"
+wine_suite "$root/tools/wine/trixie_chroot.sh" run
+
+line="$wine_passed passed, $wine_failed failed"
+[ "$wine_skipped" = 0 ] || line+=", $wine_skipped skipped"
+echo "$line"
 exit $status

@@ -4,11 +4,13 @@
 Starts what the tests need and stops it again: a private WINEPREFIX for this run, an Xvfb
 display and a PulseAudio daemon with two null sinks whose monitors serve as capture endpoints.
 Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fails by raising.
-Prints one line per test and a closing line "N passed, N failed"; exits 1 when any failed.
+Prints which Wine it runs under, one line per test and a closing line "<wine --version>: N passed,
+N failed"; exits 1 when any failed.
 """
 import argparse
 import importlib.util
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -63,6 +65,7 @@ class Harness:
                               XDG_RUNTIME_DIR=self.env["XDG_RUNTIME_DIR"])
         self.sinks = SINKS
         self._scratch_n = 0
+        self.wine_label, self.wine_version = wine_version(self.env)
 
     # --- services -------------------------------------------------------
     def start(self):
@@ -179,6 +182,17 @@ class Harness:
         return Result(p.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace"))
 
 
+def wine_version(env):
+    """`wine --version` as text and as (major, minor); tests branch on the major version where Wine
+    8 and 10 differ (loopback capture works from 10 on)."""
+    try:
+        out = subprocess.run(["wine", "--version"], env=env, capture_output=True, text=True, timeout=60).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        out = ""
+    m = re.search(r"wine-(\d+)\.(\d+)[^\n]*", out)
+    return (m.group(0).strip(), (int(m.group(1)), int(m.group(2)))) if m else ("unknown Wine", (0, 0))
+
+
 def load_tests(pattern):
     tests = []
     tdir = os.path.join(HERE, "tests")
@@ -208,6 +222,7 @@ def main():
     work = tempfile.mkdtemp(prefix="twr-wine-")
     h = Harness(a.build, work)
     passed = failed = skipped = 0
+    print(f"Wine-hosted tests under {h.wine_label}", flush=True)
     try:
         h.start()
         for name, fn in load_tests(a.k):
@@ -231,7 +246,7 @@ def main():
             shutil.rmtree(work, ignore_errors=True)
         else:
             print("work folder kept:", work)
-    line = f"{passed} passed, {failed} failed"
+    line = f"{h.wine_label}: {passed} passed, {failed} failed"
     if skipped:
         line += f", {skipped} skipped"
     print(line)

@@ -40,6 +40,9 @@ int RunReader(const std::string& id, double seconds, bool loopback) {
     }
     reader->ClearRunning();
     if (!reader->Join(3000)) Console::ErrorLine("reader did not end within 3 seconds");
+    // The thread lets go of the reader only after signalling its end; leaving main before that would
+    // tear the process down under a thread still destroying the reader (a rare crash at exit).
+    for (int i = 0; i < 300 && reader.use_count() > 1; ++i) Sleep(10);
     if (reader->Failed()) {
         Console::ErrorLine("error: " + reader->Error());
         return 2;

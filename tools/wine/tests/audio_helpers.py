@@ -7,6 +7,14 @@ import wave
 
 import numpy as np
 
+LOOPBACK = "Output (Loopback)"
+# A null sink fed at the default latency renders about two seconds ahead, so its monitor (and a
+# loopback stream, which Wine reads from that monitor) delivers its first audio a second or more
+# after the capture starts. Players at a low latency that start this long before the capture keep
+# the sink running in step with the clock: the first packet then arrives within tens of ms.
+PLAYER_LATENCY_MS = 20
+PLAYER_LEAD_SECONDS = 2.0
+
 ENTRY = re.compile(r"(Input|Output \(Loopback\)): (.*)\n    id: (\{[^\r\n]*\})\r\n")
 
 
@@ -30,6 +38,23 @@ def monitor_ids(h):
     return [id_of(entries, "Input", "Monitor of " + sink) for sink in h.sinks]
 
 
+def loopback_works(h):
+    """Wine 8 refuses loopback streams (no capture service); Wine 10 captures them."""
+    return h.wine_version >= (10, 0)
+
+
+def input_pairs(h):
+    """The two-input recordings to make, as (label, id of input 1, id of input 2): both monitors,
+    and where loopback works a monitor standing in for a microphone (sink b) with the loopback
+    endpoint of sink a. Ids come from --devices: names and order differ between Wine versions."""
+    entries = devices(h)
+    a, b = h.sinks
+    pairs = [("two monitors", id_of(entries, "Input", "Monitor of " + a), id_of(entries, "Input", "Monitor of " + b))]
+    if loopback_works(h):
+        pairs.append(("monitor and loopback", id_of(entries, "Input", "Monitor of " + b), id_of(entries, LOOPBACK, a)))
+    return pairs
+
+
 def tone_file(path, seconds, freq, amplitude):
     t = np.arange(int(48000 * seconds)) / 48000.0
     v = (amplitude * 32767 * np.sin(2 * np.pi * freq * t)).astype("<i2")
@@ -41,14 +66,16 @@ def tone_file(path, seconds, freq, amplitude):
 
 
 def play(h, seconds, tones):
-    """Starts one player per (sink, freq, amplitude); returns the processes."""
+    """Starts one low-latency player per (sink, freq, amplitude) and gives the sinks time to run
+    in step; returns the processes."""
     d = h.scratch()
     players = []
     for sink, freq, amp in tones:
         path = os.path.join(d, f"{sink}.wav")
         tone_file(path, seconds, freq, amp)
-        players.append(subprocess.Popen(["paplay", "-d", sink, path], env=h.pulse_env))
-    time.sleep(0.5)
+        players.append(subprocess.Popen(["paplay", f"--latency-msec={PLAYER_LATENCY_MS}", "-d", sink, path],
+                                        env=h.pulse_env))
+    time.sleep(PLAYER_LEAD_SECONDS)
     return players
 
 
