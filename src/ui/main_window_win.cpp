@@ -13,6 +13,7 @@
 #include "ui/dialog_builder.h"
 #include "ui/engine_ports.h"
 #include "ui/notifier.h"
+#include "ui/settings_dialog_win.h"
 #include "ui/win32_win.h"
 #include "update/updater.h"
 
@@ -181,7 +182,9 @@ void MainWindow::StartUpdateCheck() {
 }
 
 bool MainWindow::UpdateInProgress() { return Updater::InProgress(); }
-void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>&) {}
+void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>& devices) {
+    SettingsDialog(config_, devices).ShowModal(Handle());
+}
 
 // ---- the message loop's side ---------------------------------------------------------------
 
