@@ -1,5 +1,7 @@
 #include "ui/main_window_win.h"
 
+#include <dbt.h>
+
 #include <utility>
 
 #include "app/errors.h"
@@ -55,6 +57,7 @@ bool MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR& result) {
         case WM_CLOSE:
             // Handled here, so the dialog manager never turns it into IDCANCEL.
             logic_.HandleClose();
+            result = 1;
             return true;
         case WM_QUERYENDSESSION:
             logic_.HandleEndSession();
@@ -65,8 +68,14 @@ bool MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR& result) {
             if (LOWORD(wParam) != WA_INACTIVE) logic_.OnActivate();
             return false;
         case WM_DEVICECHANGE:
-            if (driveMonitor_) driveMonitor_->Wake();
-            return false;
+            // Only arrivals, removals and changed device nodes can mean the save folder's drive left.
+            if (driveMonitor_ && (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL ||
+                                  wParam == DBT_DEVICEQUERYREMOVE || wParam == DBT_DEVICEREMOVECOMPLETE))
+                driveMonitor_->Wake();
+            // TRUE also grants a removal query: the monitor, not a refusal, keeps the recording safe.
+            Win32::SetWindowLongPtr(Handle(), DWLP_MSGRESULT, TRUE);
+            result = 1;
+            return true;
         default: return false;
     }
 }
