@@ -342,7 +342,8 @@ void MainWindowLogic::FlushList(int id) {
 
 void MainWindowLogic::ShowStats(bool visible) {
     statsVisible_ = visible;
-    if (!visible && host_.HasFocus(kIdStats)) host_.Focus(kIdStart);
+    // Start is disabled only while a stuck writer still ends: the focus must not land on it then.
+    if (!visible && host_.HasFocus(kIdStats)) host_.Focus(host_.ControlEnabled(kIdStart) ? kIdStart : kIdExit);
     host_.ShowControl(kIdStats, visible);
 }
 

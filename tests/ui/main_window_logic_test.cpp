@@ -444,7 +444,9 @@ TEST_F(MainWindowLogicTest, AWriterThatNeverEndsIsAFailedFinalizationAndBlocksTh
     logic_.StopRecording(true);
     rec.readersAlive = false;
     host_.Take();
+    host_.focus = kIdStats;
     EXPECT_EQ(PollUntilIdle(), 101);
+    EXPECT_EQ(host_.focus, kIdExit) << "the hidden statistics list hands the focus to an enabled button";
     EXPECT_TRUE(log_.Has("ERROR", "Writer thread stuck during shutdown!"));
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{
                                 "say: Recording stopped", "cue: Falling Sweep 100", "say: Warning. File finalization failed.",
