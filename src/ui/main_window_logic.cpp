@@ -31,6 +31,12 @@ const char* const kStopText = "S&top Recording";
 const char* const kPauseText = "&Pause";
 const char* const kResumeText = "R&esume";
 
+// A timer's period from a setting in seconds; a hand-edited value beyond what SetTimer takes
+// (about 24.8 days) waits as long as it can instead of overflowing.
+int TimerMs(int seconds) {
+    return static_cast<int>(std::clamp<int64_t>(int64_t{seconds} * 1000, 0, INT32_MAX));
+}
+
 std::string FileNameOf(const std::filesystem::path& path) {
     return path.empty() ? std::string() : platform::PathText(path.filename());
 }
@@ -177,7 +183,7 @@ void MainWindowLogic::OnInit() {
     // The repair prompts run nested message loops: an auto-start armed before them would start a
     // recording while the user is still deciding about the last one.
     host_.PromptRepairs();
-    if (autoStart) host_.SetTimer(kTimerAutoStart, delay < 1 ? 100 : delay * 1000);
+    if (autoStart) host_.SetTimer(kTimerAutoStart, delay < 1 ? 100 : TimerMs(delay));
 }
 
 bool MainWindowLogic::OnCommand(int id, int code) {
@@ -538,8 +544,8 @@ void MainWindowLogic::StartChecked() {
         host_.StartDriveMonitor();
         const int split = SettingInt("auto_split_secs", Config::kDefaultAutoSplitSecs);
         const int maxLength = SettingInt("max_length_secs", Config::kDefaultMaxLengthSecs);
-        if (split >= 1) host_.SetTimer(kTimerSplit, split * 1000);
-        if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, maxLength * 1000);
+        if (split >= 1) host_.SetTimer(kTimerSplit, TimerMs(split));
+        if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, TimerMs(maxLength));
         host_.SetTimer(kTimerDisk, kDiskIntervalMs);
         SetList(kIdStats, split >= 1 ? "Recording time, 0 seconds. 0.00 MB Storage used on current split."
                                      : "Recording time, 0 seconds. 0.00 MB Storage used.");
