@@ -198,8 +198,10 @@ void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>& devices) {
 // ---- the message loop's side ---------------------------------------------------------------
 
 void MainWindow::WakeForActions() {
-    // A window already destroyed simply refuses the message.
-    Win32::PostMessageW(window_.load(std::memory_order_acquire), kActionMessage, 0, 0);
+    // Without a window (not yet made, or destroyed) nobody drains the queue: a null handle would
+    // post to the calling thread, and a destroyed one may already name another window.
+    if (HWND window = window_.load(std::memory_order_acquire))
+        Win32::PostMessageW(window, kActionMessage, 0, 0);
 }
 
 void MainWindow::PumpMessages() {
@@ -216,6 +218,7 @@ void MainWindow::PumpMessages() {
 }
 
 void MainWindow::DestroyAndQuit() {
+    window_.store(nullptr, std::memory_order_release);
     Win32::DestroyWindow(Handle());
     Win32::PostQuitMessage(0);
 }
