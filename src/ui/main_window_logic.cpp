@@ -31,6 +31,23 @@ const char* const kStopText = "S&top Recording";
 const char* const kPauseText = "&Pause";
 const char* const kResumeText = "R&esume";
 
+// A timer's period from a setting in seconds; a hand-edited value beyond what SetTimer takes
+// (about 24.8 days) waits as long as it can instead of overflowing.
+int TimerMs(int seconds) {
+    return static_cast<int>(std::clamp<int64_t>(int64_t{seconds} * 1000, 0, INT32_MAX));
+}
+
+// The format the settings ask for, with the values the window falls back to.
+struct AudioFormat {
+    int rate, channels, bits;
+    [[nodiscard]] double BytesPerSecond() const { return static_cast<double>(rate) * channels * bits * 0.125; }
+};
+
+AudioFormat FormatOf(const Config& config) {
+    return {MainTexts::ParseInt(config.SampleRate(), 48000), MainTexts::ParseInt(config.Channels(), 2),
+            MainTexts::ParseInt(config.BitDepth(), 24)};
+}
+
 std::string FileNameOf(const std::filesystem::path& path) {
     return path.empty() ? std::string() : platform::PathText(path.filename());
 }
@@ -177,7 +194,7 @@ void MainWindowLogic::OnInit() {
     // The repair prompts run nested message loops: an auto-start armed before them would start a
     // recording while the user is still deciding about the last one.
     host_.PromptRepairs();
-    if (autoStart) host_.SetTimer(kTimerAutoStart, delay < 1 ? 100 : delay * 1000);
+    if (autoStart) host_.SetTimer(kTimerAutoStart, delay < 1 ? 100 : TimerMs(delay));
 }
 
 bool MainWindowLogic::OnCommand(int id, int code) {
@@ -304,11 +321,9 @@ void MainWindowLogic::UpdateDashboard() { SetList(kIdDashboard, MainTexts::Dashb
 void MainWindowLogic::UpdateLiveStats() {
     try {
         if (!recording_ || !recorder_) return;
-        const int rate = MainTexts::ParseInt(config_.SampleRate(), 48000);
-        const int channels = MainTexts::ParseInt(config_.Channels(), 2);
-        const int bits = MainTexts::ParseInt(config_.BitDepth(), 24);
-        SetList(kIdStats, MainTexts::LiveStats(recorder_->FramesCommitted(), rate, channels, bits, AutoSplitOn(),
-                                               splitNumber_));
+        const AudioFormat f = FormatOf(config_);
+        SetList(kIdStats, MainTexts::LiveStats(recorder_->FramesCommitted(), f.rate, f.channels, f.bits,
+                                               AutoSplitOn(), splitNumber_));
     } catch (...) {
     }
 }
@@ -342,7 +357,8 @@ void MainWindowLogic::FlushList(int id) {
 
 void MainWindowLogic::ShowStats(bool visible) {
     statsVisible_ = visible;
-    if (!visible && host_.HasFocus(kIdStats)) host_.Focus(kIdStart);
+    // Start is disabled only while a stuck writer still ends: the focus must not land on it then.
+    if (!visible && host_.HasFocus(kIdStats)) host_.Focus(host_.ControlEnabled(kIdStart) ? kIdStart : kIdExit);
     host_.ShowControl(kIdStats, visible);
 }
 
@@ -469,12 +485,10 @@ void MainWindowLogic::StartRecording() {
                   "Output Drive Missing", kBoxWarning);
         return;
     }
-    const int rate = MainTexts::ParseInt(config_.SampleRate(), 48000);
-    const int bits = MainTexts::ParseInt(config_.BitDepth(), 24);
-    const int channels = MainTexts::ParseInt(config_.Channels(), 2);
+    const AudioFormat format = FormatOf(config_);
     try {
         if (!root) throw InvalidArgument("The output folder has no drive.");
-        const double quarterHour = static_cast<double>(rate) * channels * bits * 0.125 * 3600 * 0.25;
+        const double quarterHour = format.BytesPerSecond() * 3600 * 0.25;
         if (static_cast<double>(host_.FreeBytes(*root)) < quarterHour)
             host_.Box("You have very little disk space left on this drive (less than 15 minutes of recording time)!",
                       "Low Disk Space", kBoxWarning);
@@ -500,8 +514,8 @@ void MainWindowLogic::StartRecording() {
         host_.Box("Input 2 is disconnected. Please reconnect or disable it in Settings.", "Warning", kBoxWarning);
         return;
     }
-    if (bits != 16 && bits != 24 && bits != 32) {
-        host_.Box("Unsupported bit depth: " + std::to_string(bits), "Audio Error", kBoxError);
+    if (format.bits != 16 && format.bits != 24 && format.bits != 32) {
+        host_.Box("Unsupported bit depth: " + std::to_string(format.bits), "Audio Error", kBoxError);
         return;
     }
     if (recording_ || stopping_) return;
@@ -509,9 +523,7 @@ void MainWindowLogic::StartRecording() {
 }
 
 void MainWindowLogic::StartChecked() {
-    const int rate = MainTexts::ParseInt(config_.SampleRate(), 48000);
-    const int bits = MainTexts::ParseInt(config_.BitDepth(), 24);
-    const int channels = MainTexts::ParseInt(config_.Channels(), 2);
+    const AudioFormat f = FormatOf(config_);
     const int buffer = SettingInt("buffer_size", Config::kDefaultBufferSize);
     bool threadsStarted = false;
     try {
@@ -532,13 +544,13 @@ void MainWindowLogic::StartChecked() {
         host_.SetControlText(kIdPause, kPauseText);
         Disable(kIdSettings);
         RestoreFocus(kIdStart);
-        recorder_->Start(input1, input2 ? &*input2 : nullptr, rate, channels, bits, buffer, prefix);
+        recorder_->Start(input1, input2 ? &*input2 : nullptr, f.rate, f.channels, f.bits, buffer, prefix);
         threadsStarted = true;
         host_.StartDriveMonitor();
         const int split = SettingInt("auto_split_secs", Config::kDefaultAutoSplitSecs);
         const int maxLength = SettingInt("max_length_secs", Config::kDefaultMaxLengthSecs);
-        if (split >= 1) host_.SetTimer(kTimerSplit, split * 1000);
-        if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, maxLength * 1000);
+        if (split >= 1) host_.SetTimer(kTimerSplit, TimerMs(split));
+        if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, TimerMs(maxLength));
         host_.SetTimer(kTimerDisk, kDiskIntervalMs);
         SetList(kIdStats, split >= 1 ? "Recording time, 0 seconds. 0.00 MB Storage used on current split."
                                      : "Recording time, 0 seconds. 0.00 MB Storage used.");
@@ -757,11 +769,7 @@ void MainWindowLogic::HandleDriveDisconnect(const std::string& root) {
                                   : "Drive " + root + " disconnected.",
                      kNotifyError);
     if (wasRecording && SettingBool("auto_resume_unattended", Config::kDefaultAutoResumeUnattended)) {
-        StartAutoResume("drive");
-        const std::string waiting = "Waiting for output drive to reconnect before resuming...";
-        host_.Speak(waiting);
-        statusText_ = "Status: Error - " + waiting;
-        UpdateDashboard();
+        WaitToResume("drive", "Waiting for output drive to reconnect before resuming...");
         return;
     }
     host_.Box("The output drive (" + root + ") was suddenly removed or disconnected.\r\n\r\n" +
@@ -791,14 +799,17 @@ void MainWindowLogic::HandleMicDisconnect(int input, bool continuing) {
     if (notify)
         host_.Notify("Microphone Disconnected", "Microphone " + n + " disconnected. Recording stopped.", kNotifyError);
     if (SettingBool("auto_resume_unattended", Config::kDefaultAutoResumeUnattended)) {
-        StartAutoResume("mic");
-        const std::string waiting = "Waiting for microphone to reconnect before resuming...";
-        host_.Speak(waiting);
-        statusText_ = "Status: Error - " + waiting;
-        UpdateDashboard();
+        WaitToResume("mic", "Waiting for microphone to reconnect before resuming...");
         return;
     }
     host_.Box(box, "Microphone Disconnected", kBoxError);
+}
+
+void MainWindowLogic::WaitToResume(const std::string& reason, const std::string& waiting) {
+    StartAutoResume(reason);
+    host_.Speak(waiting);
+    statusText_ = "Status: Error - " + waiting;
+    UpdateDashboard();
 }
 
 void MainWindowLogic::StartAutoResume(const std::string& reason) {
@@ -836,9 +847,7 @@ void MainWindowLogic::CheckDiskSpace() {
         const auto root = Recorder::DriveRootOf(folder);
         if (!root) return;
         const uint64_t free = host_.FreeBytes(*root);
-        const double bytesPerSecond = static_cast<double>(MainTexts::ParseInt(config_.SampleRate(), 48000)) *
-                                      MainTexts::ParseInt(config_.Channels(), 2) *
-                                      MainTexts::ParseInt(config_.BitDepth(), 24) * 0.125;
+        const double bytesPerSecond = FormatOf(config_).BytesPerSecond();
         if (bytesPerSecond == 0) return;
         const double usable = free > kDiskReserveBytes ? static_cast<double>(free - kDiskReserveBytes) : 0.0;
         const double minutes = usable / (bytesPerSecond * 60);

@@ -260,6 +260,8 @@ private:
     void ReportResult(const RecordingSession* session, bool writerStuck, bool announce);
     void ReportWriterError(const std::string& message);
     void WatchStuckWriter();
+    // Replaces the box of a lost drive or input: wait for it, saying so.
+    void WaitToResume(const std::string& reason, const std::string& waiting);
     void StopWatcher();
     void EndCountdown();
     void Quit();

@@ -1,5 +1,7 @@
 #include "ui/main_window_win.h"
 
+#include <dbt.h>
+
 #include <utility>
 
 #include "app/errors.h"
@@ -55,6 +57,7 @@ bool MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR& result) {
         case WM_CLOSE:
             // Handled here, so the dialog manager never turns it into IDCANCEL.
             logic_.HandleClose();
+            result = 1;
             return true;
         case WM_QUERYENDSESSION:
             logic_.HandleEndSession();
@@ -65,8 +68,14 @@ bool MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR& result) {
             if (LOWORD(wParam) != WA_INACTIVE) logic_.OnActivate();
             return false;
         case WM_DEVICECHANGE:
-            if (driveMonitor_) driveMonitor_->Wake();
-            return false;
+            // Only arrivals, removals and changed device nodes can mean the save folder's drive left.
+            if (driveMonitor_ && (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL ||
+                                  wParam == DBT_DEVICEQUERYREMOVE || wParam == DBT_DEVICEREMOVECOMPLETE))
+                driveMonitor_->Wake();
+            // TRUE also grants a removal query: the monitor, not a refusal, keeps the recording safe.
+            Win32::SetWindowLongPtr(Handle(), DWLP_MSGRESULT, TRUE);
+            result = 1;
+            return true;
         default: return false;
     }
 }
@@ -189,8 +198,10 @@ void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>& devices) {
 // ---- the message loop's side ---------------------------------------------------------------
 
 void MainWindow::WakeForActions() {
-    // A window already destroyed simply refuses the message.
-    Win32::PostMessageW(window_.load(std::memory_order_acquire), kActionMessage, 0, 0);
+    // Without a window (not yet made, or destroyed) nobody drains the queue: a null handle would
+    // post to the calling thread, and a destroyed one may already name another window.
+    if (HWND window = window_.load(std::memory_order_acquire))
+        Win32::PostMessageW(window, kActionMessage, 0, 0);
 }
 
 void MainWindow::PumpMessages() {
@@ -207,6 +218,7 @@ void MainWindow::PumpMessages() {
 }
 
 void MainWindow::DestroyAndQuit() {
+    window_.store(nullptr, std::memory_order_release);
     Win32::DestroyWindow(Handle());
     Win32::PostQuitMessage(0);
 }

@@ -387,6 +387,18 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
                                                       "notify: Recording Saved | File safely saved to disk. | 0"}));
 }
 
+TEST_F(MainWindowLogicTest, HandEditedPeriodsBeyondWhatATimerTakesWaitTheLongestItCan) {
+    Set("auto_split_secs", 3000000);
+    Set("max_length_secs", INT32_MAX);
+    Set("auto_start", true);
+    Set("auto_start_delay", 5000000);
+    Init();
+    EXPECT_EQ(host_.timers[kTimerAutoStart], INT32_MAX);
+    Start();
+    EXPECT_EQ(host_.timers[kTimerSplit], INT32_MAX);
+    EXPECT_EQ(host_.timers[kTimerMaxLength], INT32_MAX);
+}
+
 TEST_F(MainWindowLogicTest, TheResultOfAStopFollowsTheStatusAndTheCounters) {
     struct Case {
         FinalizationStatus status;
@@ -444,7 +456,9 @@ TEST_F(MainWindowLogicTest, AWriterThatNeverEndsIsAFailedFinalizationAndBlocksTh
     logic_.StopRecording(true);
     rec.readersAlive = false;
     host_.Take();
+    host_.focus = kIdStats;
     EXPECT_EQ(PollUntilIdle(), 101);
+    EXPECT_EQ(host_.focus, kIdExit) << "the hidden statistics list hands the focus to an enabled button";
     EXPECT_TRUE(log_.Has("ERROR", "Writer thread stuck during shutdown!"));
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{
                                 "say: Recording stopped", "cue: Falling Sweep 100", "say: Warning. File finalization failed.",
