@@ -1,0 +1,106 @@
+"""The main road of a recording driven from the keyboard in the real window: start, pause, resume,
+an auto-split and stop, heard through the stand-in's spoken log, seen through the driver, and the
+files read back by sox, ffprobe and numpy; then the closing rules while a recording runs."""
+import os
+import re
+import time
+
+from audio_helpers import monitor_ids
+from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, STATS, buttons, close_all, lines, notifications,
+                               play, probe, said_in_order, samples, shot, silent_runs, spoken, tone_of, visible,
+                               wait, wavs, window_of, write_settings)
+from ui_helpers import Driver
+
+STATS_LINE = re.compile(r"^Recording time, (\d+ minutes, )?\d+ seconds\. \d+\.\d\d MB Storage used on current split"
+                        r"( \(Split (\d+)\))?\.$")
+
+
+def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[0], auto_split_secs=5)
+    player = play(h, h.sinks[0], 40)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            assert buttons(d, window) == IDLE, buttons(d, window)
+            assert lines(d, window, DASHBOARD)[2:] == ["Auto-Recording is: Off", "Auto-Split is: 5 seconds",
+                                                      "Status: Ready"], lines(d, window, DASHBOARD)
+            assert not visible(d, window, STATS)
+            shot(h, d, "road-1-idle")
+
+            d.key(window, "Alt+S")
+            t0 = time.time()
+            said_in_order(h, ["Recording started"])
+            assert buttons(d, window) == RECORDING, buttons(d, window)
+            status = lines(d, window, DASHBOARD)[4]
+            assert re.match(r"^Status: Recording Split 1 to .+\.wav$", status), status
+            assert visible(d, window, STATS)
+            time.sleep(1.2)
+            stats = lines(d, window, STATS)
+            assert len(stats) == 1 and STATS_LINE.match(stats[0]) and "(Split" not in stats[0], stats
+            shot(h, d, "road-2-recording")
+
+            d.key(window, "Alt+P")
+            said_in_order(h, ["Recording started", "Recording paused"])
+            paused_at = time.time()
+            assert buttons(d, window) == PAUSED, buttons(d, window)
+            assert lines(d, window, DASHBOARD)[4] == "Status: Paused (Split 1)", lines(d, window, DASHBOARD)
+            shot(h, d, "road-3-paused")
+            time.sleep(1.0)
+            d.key(window, "Alt+E")
+            said_in_order(h, ["Recording started", "Recording paused", "Recording resumed"])
+            pause_s = time.time() - paused_at
+            assert buttons(d, window) == RECORDING, buttons(d, window)
+            assert lines(d, window, DASHBOARD)[4] == status, lines(d, window, DASHBOARD)
+
+            # The split timer counts wall-clock time from the start: the pause does not delay it.
+            said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started"])
+            split_s = time.time() - t0
+            print("    split 2 announced %.1f s after the start (split every 5 s, paused %.1f s)" % (split_s, pause_s))
+            assert 4.0 <= split_s <= 7.5, split_s
+            status2 = lines(d, window, DASHBOARD)[4]
+            assert re.match(r"^Status: Recording Split 2 to .+\.wav$", status2) and status2 != status, status2
+            stats = wait("the split's statistics", lambda: [s for s in lines(d, window, STATS) if "(Split 2)" in s], 4)
+            assert STATS_LINE.match(stats[0]), stats
+            shot(h, d, "road-4-split2")
+            time.sleep(1.5)
+
+            d.key(window, "Alt+T")
+            stopped_at = time.time()
+            said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started",
+                              "Recording stopped"])
+            result = wait("the result", lambda: spoken(h)[5:6], 15)[0]
+            assert buttons(d, window) == IDLE, buttons(d, window)
+            assert lines(d, window, DASHBOARD)[4] == "Status: Ready"
+            assert not visible(d, window, STATS)
+            shot(h, d, "road-5-stopped")
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+            total_s = stopped_at - t0
+    finally:
+        close_all(player, proc)
+    assert rc == 0, rc
+    assert result == "Recording saved successfully.", (result, notifications(h))
+    assert spoken(h) == ["Recording started", "Recording paused", "Recording resumed", "Split 2 started",
+                         "Recording stopped", "Recording saved successfully."], spoken(h)
+    assert notifications(h) == [(0, "Recording Started", "Audio recording has begun."),
+                                (0, "File Split", "Split 2 started"),
+                                (0, "Recording Saved", "File safely saved to disk.")], notifications(h)
+    parts = wavs(folder)
+    assert len(parts) == 2, parts
+    assert not [f for f in os.listdir(folder) if f.endswith(".json")]
+    frames = 0
+    for i, path in enumerate(parts):
+        x, info = samples(path)
+        assert (info["rate"], info["channels"], info["bits"]) == (48000, 2, 24), info
+        frames += info["frames"]
+        for ch in range(2):
+            freq, rms = tone_of(x[:, ch], 48000)
+            assert abs(freq - 440) < 2 and 0.30 < rms < 0.40, (path, ch, freq, rms)
+        gaps = silent_runs(x[:, 0], 48000)
+        print("    part %d: %.2f s, silent runs %s" % (i + 1, info["frames"] / 48000.0, gaps))
+        assert not gaps, (path, gaps)
+    # Everything from start to stop except the pause is on disk (the stop itself takes a moment).
+    print("    on disk %.2f s; start to stop %.2f s less the pause %.2f s" % (frames / 48000.0, total_s, pause_s))
+    assert abs(frames / 48000.0 - (total_s - pause_s)) < 1.0, (frames, total_s, pause_s)
