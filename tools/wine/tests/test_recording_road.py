@@ -104,3 +104,80 @@ def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
     # Everything from start to stop except the pause is on disk (the stop itself takes a moment).
     print("    on disk %.2f s; start to stop %.2f s less the pause %.2f s" % (frames / 48000.0, total_s, pause_s))
     assert abs(frames / 48000.0 - (total_s - pause_s)) < 1.0, (frames, total_s, pause_s)
+
+
+CONFIRM_TAIL = ("\r\n\r\nAre you sure you'd like to exit? If you do, your recording will be saved, and if you have "
+                "notifications enabled, you will be sent a notification before the program exits.")
+FINALIZING = "Finalizing recording before exit. Please do not turn off the computer."
+
+
+def _check_tone_file(folder):
+    parts = wavs(folder)
+    assert len(parts) == 1, parts
+    x, info = samples(parts[0])
+    freq, rms = tone_of(x[:, 0], info["rate"])
+    assert abs(freq - 440) < 2 and 0.30 < rms < 0.40, (parts[0], freq, rms)
+    assert not [f for f in os.listdir(folder) if f.endswith(".json")], os.listdir(folder)
+    return info["frames"] / info["rate"]
+
+
+def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_waits(h):
+    # Confirmed with Yes: the recording is finalized, then the window goes.
+    folder = h.scratch()
+    mic = monitor_ids(h)[0]
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic, confirm_exit=True)
+    player = play(h, h.sinks[0], 30)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            time.sleep(1.5)
+            d.key(window, "Alt+F4")
+            box = d.msgbox("Confirm Exit")
+            text = box["text"]
+            assert text.startswith("You are currently recording.\r\n\r\n") and text.endswith(CONFIRM_TAIL), text
+            middle = text[len("You are currently recording.\r\n\r\n"):-len(CONFIRM_TAIL)]
+            assert re.match(r"^Recording time, \d+ seconds\. \d+\.\d\d MB Storage used\.$", middle), text
+            assert box["icon"] == "blue" and [(b["id"], b["default"]) for b in box["buttons"]] == \
+                [(6, False), (7, True)], box
+            shot(h, d, "close-1-confirm-exit")
+            d.key(box["hwnd"], "Alt+Y")
+            rc = proc.wait(timeout=30)
+    finally:
+        close_all(player, proc)
+    assert rc == 0, rc
+    assert spoken(h) == ["Recording started", FINALIZING, "Recording stopped", "Recording saved successfully."], \
+        spoken(h)
+    assert notifications(h)[-1] == (0, "Recording Saved", "File safely saved to disk."), notifications(h)
+    _check_tone_file(folder)
+
+    # Stop pressed, then two closes before the finalization ends: the first marks the exit pending,
+    # the second is told to wait; the window goes once the file is saved.
+    h.reset_appdata()
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic)
+    player = play(h, h.sinks[0], 30)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            time.sleep(1.5)
+            # One batch, so all three reach the window within a few milliseconds: the click is a
+            # sent message, handled before the two posted closes.
+            d.proc.stdin.write(("click hwnd=%d id=3003\nclose hwnd=%d\nclose hwnd=%d\n" % (window, window, window))
+                               .encode())
+            d.proc.stdin.flush()
+            for _ in range(3):
+                d._line(10)
+            rc = proc.wait(timeout=30)
+    finally:
+        close_all(player, proc)
+    assert rc == 0, rc
+    assert spoken(h) == ["Recording started", FINALIZING, "Still finalizing the recording. Please wait.",
+                         "Recording stopped", "Recording saved successfully."], spoken(h)
+    assert " - INFO - App exiting normally.\r\n" in h.log_text()
+    _check_tone_file(folder)
