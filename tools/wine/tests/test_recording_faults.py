@@ -1,10 +1,12 @@
 """What the user meets when a recording cannot start or goes wrong, in the real window: the start
 checks' boxes, a silent input, a full disk; each read and answered through the driver."""
 import os
+import subprocess
 import time
 
 from audio_helpers import monitor_ids
-from recording_helpers import (DASHBOARD, IDLE, buttons, close_all, lines, shot, spoken, wavs, window_of,
+from recording_helpers import (DASHBOARD, IDLE, RECORDING, STATS, buttons, close_all, lines, notifications, play,
+                               said_in_order, samples, shot, silent_runs, spoken, tone_of, wait, wavs, window_of,
                                write_settings)
 from ui_helpers import Driver
 
@@ -87,3 +89,93 @@ def test_each_start_check_shows_its_box_and_starts_nothing(h):
             os.remove(link)
         close_all(*procs)
     assert not wavs(target), wavs(target)
+
+
+def _sink_module(h, sink):
+    out = subprocess.run(["pactl", "list", "short", "modules"], env=h.pulse_env, capture_output=True, text=True,
+                         check=True).stdout
+    for line in out.splitlines():
+        idx, name, args = (line.split("\t") + ["", ""])[:3]
+        if name == "module-null-sink" and "sink_name=%s " % sink in args + " ":
+            return idx, args
+    raise AssertionError("no module for " + sink + ":\n" + out)
+
+
+def test_a_sink_removed_mid_recording_is_a_stall_and_the_recording_goes_on(h):
+    folder = h.scratch()
+    sink = h.sinks[1]
+    ids = monitor_ids(h)
+    write_settings(h, save_folder=h.winpath(folder), device_id=ids[1])
+    idx, args = _sink_module(h, sink)
+    player = play(h, sink, 40)
+    proc = h.popen([])
+    loaded = True
+    player2 = None
+    stalled_text = "The input stopped delivering audio. Still recording."
+    recovered_text = "The input is delivering audio again."
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            t0 = time.time()
+            time.sleep(2.0)
+            subprocess.run(["pactl", "unload-module", idx], env=h.pulse_env, check=True)
+            loaded = False
+            removed = time.time()
+            said_in_order(h, ["Recording started", stalled_text], 10)
+            print("    stall spoken %.1f s after the sink was removed" % (time.time() - removed))
+            assert buttons(d, window) == RECORDING, buttons(d, window)
+            shot(h, d, "faults-stalled")
+            before = lines(d, window, STATS)[0]
+            time.sleep(2.2)
+            after = lines(d, window, STATS)[0]
+            assert before != after, (before, after)
+
+            subprocess.run(["pactl", "load-module", "module-null-sink"] + args.split(), env=h.pulse_env,
+                           check=True, capture_output=True)
+            loaded = True
+            returned = time.time()
+            player2 = play(h, sink, 20, lead=0)
+            try:
+                recovered = wait("the recovery", lambda: recovered_text in spoken(h), 5, 0.2)
+            except AssertionError:
+                recovered = False
+            print("    sink loaded again: %s" % ("recovery spoken after %.1f s" % (time.time() - returned)
+                                                  if recovered else "no recovery within 5 s (Wine does not revive the stream)"))
+            d.key(window, "Alt+T")
+            said_in_order(h, ["Recording started", stalled_text, "Recording stopped"])
+            result = wait("the result", lambda: spoken(h)[-1] if spoken(h)[-1].startswith("Recording saved") else
+                          None, 15)
+            wall = time.time() - t0
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(player, proc)
+        if not loaded:
+            subprocess.run(["pactl", "load-module", "module-null-sink"] + args.split(), env=h.pulse_env)
+    close_all(player2)
+    assert rc == 0, rc
+    notes = notifications(h)
+    assert (1, "Input Stalled", "The input stopped delivering audio. Recording continues.") in notes, notes
+    print("    result: %s; %s" % (result, [n for n in notes if n[1] == "Recording Saved"]))
+    # The silence put in the stalled input's place is reported, never called a clean save.
+    assert result == "Recording saved with quality warnings.", result
+    parts = wavs(folder)
+    assert len(parts) == 1, parts
+    x, info = samples(parts[0])
+    freq, _ = tone_of(x[: 2 * 48000, 0], 48000)
+    gaps = silent_runs(x[:, 0], 48000, 1.0)
+    print("    on disk %.1f s of %.1f s recorded; silent runs %s" % (info["frames"] / 48000, wall, gaps))
+    assert abs(freq - 440) < 2, freq
+    saved = [n for n in notes if n[1] == "Recording Saved"][-1][2]
+    silence_blocks = int(saved.split(" blocks dropped and ")[1].split()[0])
+    # The writer puts in one block of silence per block time plus 50 ms without input, so the gap
+    # on disk is shorter than the stall itself: the file is the stall's silence, block by block.
+    assert len(gaps) == 1 and 1.5 < gaps[0][0] < 3.5, gaps
+    assert abs(gaps[0][1] - silence_blocks * 2048 / 48000) < 0.3, (gaps, silence_blocks)
+    assert info["frames"] / 48000 > gaps[0][0] + gaps[0][1] - 0.1, (info["frames"], gaps)
+    if recovered:
+        assert (0, "Input Recovered", recovered_text) in notes, notes
+    # The sink is back under its old id for the tests that follow.
+    assert monitor_ids(h) == ids
