@@ -44,6 +44,8 @@ const std::map<std::string, Tool>& Tools() {
         {"--config", [](const auto&, const auto&) { return Program::DumpConfig(); }},
         {"--sounds", [](const auto&, const auto&) { return Program::ListSounds(); }},
         {"--captest", [](const auto& args, const auto&) { return CaptureTest::Run(args); }},
+        {"--checkupdate", [](const auto&, const auto&) { return Updater::CheckHeadless(); }},
+        {"--update", [](const auto&, const auto&) { return Updater::UpdateHeadless(); }},
     };
     return tools;
 }
@@ -127,7 +129,7 @@ int Program::Main(const std::vector<std::string>& args) {
         AttachConsole(-1);
         Updater::FinishUpdate(*cl.finishUpdatePid);
     }
-    Updater::CleanupOnStartup();
+    (void)Updater::CleanupOnStartup();
 
     if (cl.tool.empty()) {
         try {

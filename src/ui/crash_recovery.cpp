@@ -112,7 +112,13 @@ std::vector<UnfinishedRecording> CrashRecovery::FindUnfinishedRecordings(Recover
     }
 
     std::vector<UnfinishedRecording> found;
+    std::vector<fs::path> seen;
     for (const fs::path& journal : candidates) {
+        // A save folder set to the application-data folder names the same journal twice; it is
+        // offered once.
+        const fs::path normal = journal.lexically_normal();
+        if (std::find(seen.begin(), seen.end(), normal) != seen.end()) continue;
+        seen.push_back(normal);
         try {
             if (!files.FileExists(journal)) continue;
             const std::string recording = ReadCurrentFile(files, journal);

@@ -110,7 +110,8 @@ bool MainWindowLogic::HasDevice(const std::string& id) const { return FindDevice
 bool MainWindowLogic::StuckWriterAlive() const { return stuckRecorder_ && stuckRecorder_->WriterAlive(); }
 
 bool MainWindowLogic::Busy() const {
-    return recording_ || stopping_ || settingsOpen_ || endSessionPumping_ || StuckWriterAlive();
+    return recording_ || stopping_ || settingsOpen_ || endSessionPumping_ || StuckWriterAlive() ||
+           host_.UpdateInProgress();
 }
 
 void MainWindowLogic::Post(std::function<void()> action) {
@@ -235,7 +236,10 @@ void MainWindowLogic::OnTimer(int id) {
         case kTimerShutdown: PollSessionShutdown(); break;
         case kTimerAutoStart:
             host_.KillTimer(kTimerAutoStart);
-            if (settingsOpen_)
+            // The countdown is over whatever comes of the start; a failed one must not leave it shown.
+            EndCountdown();
+            // The update dialog runs a nested loop too: an install must not find a recording.
+            if (settingsOpen_ || host_.UpdateInProgress())
                 autoStartDeferred_ = true;
             else
                 StartRecording();
@@ -255,7 +259,10 @@ void MainWindowLogic::OfferUpdate(std::function<void()> offer) {
         return;
     }
     parkedUpdate_ = nullptr;
-    if (offer) offer();
+    if (!offer) return;
+    offer();
+    // A start that waited for the offer to close may run now.
+    RunDeferred();
 }
 
 void MainWindowLogic::RunDeferred() {
@@ -433,14 +440,17 @@ std::string MainWindowLogic::RecordingStatusLine() const {
 
 void MainWindowLogic::ToggleRecording() {
     host_.KillTimer(kTimerAutoStart);
-    if (StartsWith(statusText_, "Status: Auto-recording")) {
-        statusText_ = "Status: Ready";
-        UpdateDashboard();
-    }
+    EndCountdown();
     if (recording_)
         StopRecording(true);
     else
         StartRecording();
+}
+
+void MainWindowLogic::EndCountdown() {
+    if (!StartsWith(statusText_, "Status: Auto-recording")) return;
+    statusText_ = "Status: Ready";
+    UpdateDashboard();
 }
 
 void MainWindowLogic::StartRecording() {
@@ -810,7 +820,7 @@ void MainWindowLogic::HandleAutoResume(const std::string& reason) {
     host_.Speak(reason == "drive" ? "Output drive found. Recording again after error."
                 : reason == "mic" ? "Microphone found. Recording again after error."
                                   : "Devices found. Recording again after error.");
-    if (stopping_ || settingsOpen_ || endSessionPumping_ || StuckWriterAlive()) {
+    if (stopping_ || settingsOpen_ || endSessionPumping_ || StuckWriterAlive() || host_.UpdateInProgress()) {
         autoResumeDeferred_ = true;
         return;
     }

@@ -153,6 +153,8 @@ public:
     virtual void StartUpdateCheck() = 0;
     // The modal settings dialog over the current device list.
     virtual void ShowSettingsDialog(const std::vector<AudioDevice>& devices) = 0;
+    // An update is being offered or installed: no recording may start meanwhile.
+    [[nodiscard]] virtual bool UpdateInProgress() = 0;
 
     // Wakes the interface thread to drain the posted actions.
     virtual void WakeForActions() = 0;
@@ -259,6 +261,7 @@ private:
     void ReportWriterError(const std::string& message);
     void WatchStuckWriter();
     void StopWatcher();
+    void EndCountdown();
     void Quit();
     [[nodiscard]] RecordingPort::Callbacks MakeCallbacks();
 

@@ -1,12 +1,11 @@
 #include "ui/main_window_win.h"
 
-#include <dbt.h>
-
 #include <utility>
 
 #include "app/errors.h"
 #include "app/log.h"
 #include "app/platform.h"
+#include "app/threads.h"
 #include "feedback/sounds.h"
 #include "feedback/speech.h"
 #include "recording/wasapi.h"
@@ -15,6 +14,7 @@
 #include "ui/engine_ports.h"
 #include "ui/notifier.h"
 #include "ui/win32_win.h"
+#include "update/updater.h"
 
 namespace twr {
 
@@ -36,6 +36,8 @@ std::vector<uint8_t> MainWindow::BuildTemplate() {
 
 void MainWindow::OnInit() {
     window_.store(Handle(), std::memory_order_release);
+    // An update never swaps the executable under a recording.
+    Updater::BusyCheck = [this] { return logic_.Recording() || logic_.Stopping(); };
     // Constructed before the decisions run, never started here: it watches only while recording.
     driveMonitor_ = std::make_unique<DriveMonitor>(
         [this] { return platform::PathText(config_.SaveFolder()); },
@@ -165,7 +167,20 @@ std::unique_ptr<ResumeWatcherPort> MainWindow::NewResumeWatcher(const std::strin
 
 void MainWindow::FindUnfinishedRecordings() { unfinished_ = CrashRecovery::FindUnfinishedRecordings(config_); }
 void MainWindow::PromptRepairs() { CrashRecovery::PromptRepairs(Handle(), std::exchange(unfinished_, {})); }
-void MainWindow::StartUpdateCheck() {}
+void MainWindow::StartUpdateCheck() {
+    StartNamedThread("UpdateCheck", [this] {
+        try {
+            if (auto update = Updater::CheckQuietly())
+                logic_.Post([this, info = *update] {
+                    logic_.OfferUpdate([this, info] { Updater::Offer(Handle(), info); });
+                });
+        } catch (const std::exception& e) {
+            Log::Warn(std::string("Startup update check failed: ") + e.what());
+        }
+    }).detach();
+}
+
+bool MainWindow::UpdateInProgress() { return Updater::InProgress(); }
 void MainWindow::ShowSettingsDialog(const std::vector<AudioDevice>&) {}
 
 // ---- the message loop's side ---------------------------------------------------------------

@@ -72,6 +72,7 @@ private:
     void PromptRepairs() override;
     void StartUpdateCheck() override;
     void ShowSettingsDialog(const std::vector<AudioDevice>& devices) override;
+    bool UpdateInProgress() override;
     void WakeForActions() override;
     void PumpMessages() override;
     void DestroyAndQuit() override;

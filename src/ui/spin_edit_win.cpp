@@ -38,12 +38,19 @@ SpinEdit& SpinEdit::Create(HWND dialog, int editId, int32_t min, int32_t max, in
         const std::lock_guard<std::mutex> guard(KeepAliveLock());
         KeepAlive().push_back(std::move(field));
     }
-    if (self.edit_) {
-        // The instance rides in the edit's user slot, which an edit control leaves to its owner.
+    if (!self.edit_) return self;
+    // The instance rides in the edit's user slot, which an edit control leaves to its owner.
+    const auto* earlier = reinterpret_cast<const SpinEdit*>(Win32::GetWindowLongPtr(self.edit_, GWLP_USERDATA));
+    if (reinterpret_cast<WNDPROC>(Win32::GetWindowLongPtr(self.edit_, GWLP_WNDPROC)) == &EditProc && earlier) {
+        // A second field on the same edit takes over from the first; chaining to EditProc
+        // again would call itself for ever.
+        self.previousProc_ = earlier->previousProc_;
         Win32::SetWindowLongPtr(self.edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&self));
-        self.previousProc_ = reinterpret_cast<WNDPROC>(
-            Win32::SetWindowLongPtr(self.edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EditProc)));
+        return self;
     }
+    Win32::SetWindowLongPtr(self.edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&self));
+    self.previousProc_ = reinterpret_cast<WNDPROC>(
+        Win32::SetWindowLongPtr(self.edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EditProc)));
     return self;
 }
 

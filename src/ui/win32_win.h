@@ -40,7 +40,7 @@ public:
     }
     // lParam as an input text.
     static LRESULT SendMessageString(HWND window, UINT msg, WPARAM wParam, std::string_view text);
-    // lParam as a buffer of `capacity` characters that the control fills.
+    // lParam as a buffer the control fills; the message itself carries its capacity where it needs one.
     static LRESULT SendMessageSb(HWND window, UINT msg, WPARAM wParam, wchar_t* buffer) {
         return ::SendMessageW(window, msg, wParam, reinterpret_cast<LPARAM>(buffer));
     }

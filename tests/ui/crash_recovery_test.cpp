@@ -92,9 +92,10 @@ TEST_F(CrashRecoveryTest, ScansAppDataThenSaveFolderThenItsFiveNewestSubfolders)
     files_.failListing = true;
     EXPECT_EQ(Scan().size(), 2u);
     EXPECT_EQ(log_.Text(), "");
-    // No save folder on disk: only the application-data journal.
+    // No save folder on disk: only the application-data journal; the two folders the same: it once.
     fs::remove_all(save_);
     EXPECT_EQ(Scan().size(), 1u);
+    EXPECT_EQ(CrashRecovery::FindUnfinishedRecordings(files_, appData_, appData_ / "." / "").size(), 1u);
 }
 
 TEST_F(CrashRecoveryTest, EachJournalMeetsItsOwnFate) {

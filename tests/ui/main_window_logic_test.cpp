@@ -95,6 +95,7 @@ struct FakeHost : MainWindowHost {
     bool driveMonitorRunning = false, driveMonitorFails = false;
     bool destroyed = false;
     int wakes = 0, updateChecks = 0;
+    bool updating = false;
     std::function<void()> duringSettings;
     std::vector<std::shared_ptr<FakeRecording>> recordings;
     std::vector<std::shared_ptr<FakeWatcher>> watchers;
@@ -175,6 +176,7 @@ struct FakeHost : MainWindowHost {
     void ShowSettingsDialog(const std::vector<AudioDevice>&) override {
         if (duringSettings) std::exchange(duringSettings, nullptr)();
     }
+    bool UpdateInProgress() override { return updating; }
     void WakeForActions() override { ++wakes; }
     void PumpMessages() override {
         if (onPump) onPump();
@@ -280,7 +282,14 @@ TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartAfterTh
               std::string::npos);
     EXPECT_NE(host_.lists[kIdDashboard].find("Status: Auto-recording in 3 seconds..."), std::string::npos);
 
+    // A countdown that ends in a failed start does not stay on the dashboard.
+    logic_.OnTimer(kTimerAutoStart);
+    EXPECT_EQ(host_.Take(), std::vector<std::string>{"box: Warning 48"});
+    EXPECT_EQ(logic_.StatusText(), "Status: Ready");
+
     // Start pressed during the countdown cancels it and records at once.
+    Init();
+    EXPECT_EQ(host_.timers.count(kTimerAutoStart), 1u);
     host_.devices.push_back({"unplugged-mic", "Late Mic", false});
     logic_.OnCommand(kIdStart, 0);
     EXPECT_TRUE(logic_.Recording());
@@ -729,6 +738,16 @@ TEST_F(MainWindowLogicTest, WorkArrivingWhileBusyWaitsForTheWindowToBeFree) {
     EXPECT_TRUE(offered.empty());
     StopAndFinish();
     EXPECT_EQ(offered, std::vector<int>{2}) << "only the newer offer, after the stop";
+
+    // An auto-start that fires while the update dialog is open waits until the user declines.
+    logic_.OfferUpdate([&] {
+        host_.updating = true;
+        logic_.OnTimer(kTimerAutoStart);
+        EXPECT_FALSE(logic_.Recording());
+        host_.updating = false;
+    });
+    EXPECT_TRUE(logic_.Recording());
+    StopAndFinish();
 
     // An auto-start that fires while the settings dialog is open starts when it closes; an
     // offer that arrives meanwhile waits for that recording to end.

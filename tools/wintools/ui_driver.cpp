@@ -19,8 +19,9 @@
 //                                         "items"/"sel" for a list or combo box
 //   focus hwnd=H [not=H2] [timeout=2000]  the focused control of H's thread (waits while it is H2),
 //                                         as info, plus "active"
-//   key hwnd=H keys="Tab Shift+Tab Alt+R" [settle=150]
+//   key hwnd=H keys="Tab Shift+Tab Alt+R" [settle=150] [move=1 [timeout=3000]]
 //                                         SetForegroundWindow(H), then each chord by SendInput;
+//                                         with move=1 waits until the focus has left where it was;
 //                                         names: letters, digits, Tab Enter Escape Space Up Down
 //                                         Left Right Home End PageUp PageDown Delete Backspace F1-F12
 //                                         with Shift+ Ctrl+ Alt+; answers with "focus" as above
@@ -665,6 +666,7 @@ std::string Run(const std::string& word, const Args& a) {
     }
     if (word == "key" || word == "type") {
         const HWND h = Handle(a);
+        const HWND before = FocusOf(h);
         BringForward(h);
         if (word == "key") {
             std::string keys = Need(a, "keys");
@@ -694,7 +696,9 @@ std::string Run(const std::string& word, const Args& a) {
         // Input is queued to the target's thread; give it time to be handled before reading.
         std::this_thread::sleep_for(std::chrono::milliseconds(Int(a, "settle", 150)));
         if (!::IsWindow(h)) return ok.Raw("focus", "null").Json();
-        return ok.Raw("focus", FocusResult(h, 0, nullptr).Json()).Json();
+        // With move=1 the keys must take the focus elsewhere: wait for that on a slow machine.
+        return ok.Raw("focus", FocusResult(h, Int(a, "move", 0) ? Int(a, "timeout", 3000) : 0,
+                                           Int(a, "move", 0) ? before : nullptr).Json()).Json();
     }
     if (word == "click") {
         HWND h = Handle(a);

@@ -11,6 +11,8 @@ from audio_helpers import monitor_ids, play, stop
 from ui_helpers import Driver
 
 TITLE = "Tapewright"
+# The start-up check would reach for the network; the update tests have their own host.
+CHECK_UPDATES = False
 
 
 def _spoken(h):
@@ -49,7 +51,7 @@ def _lines(d, window, list_id):
 
 def _settings(h, folder, device_id, **extra):
     os.makedirs(h.appdata, exist_ok=True)
-    data = {"save_folder": h.winpath(folder), "device_id": device_id, "check_updates_startup": False,
+    data = {"save_folder": h.winpath(folder), "device_id": device_id, "check_updates_startup": CHECK_UPDATES,
             "notify_start_stop": True}
     data.update(extra)
     with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
@@ -365,3 +367,57 @@ def test_speech_waits_for_the_foreground_when_asked(h):
                 p.kill()
                 p.wait()
     assert rc == 0, rc
+
+
+def _sink_module(h, sink):
+    out = subprocess.run(["pactl", "list", "short", "modules"], env=h.pulse_env, capture_output=True,
+                         text=True, check=True).stdout
+    for line in out.splitlines():
+        if "module-null-sink" in line and "sink_name=%s " % sink in line + " ":
+            return line.split()[0]
+    return None
+
+
+def test_an_input_that_stops_delivering_is_reported_and_the_recording_goes_on(h):
+    folder = h.scratch()
+    sink = h.sinks[1]
+    mic = monitor_ids(h)[1]
+    _settings(h, folder, mic, confirm_exit=False)
+    players = play(h, 60, [(sink, 440, 0.5)])
+    proc = h.popen([])
+    module = None
+    try:
+        with Driver(h) as d:
+            window = _window(h, d, proc)
+            d.key(window, "Alt+S")
+            _said_in_order(h, ["Recording started"])
+            time.sleep(3)
+            module = _sink_module(h, sink)
+            assert module, "no module for " + sink
+            subprocess.run(["pactl", "unload-module", module], env=h.pulse_env, check=True)
+            _said_in_order(h, ["Recording started", "The input stopped delivering audio. Still recording."], 15)
+            assert _buttons(d, window)[2] == ("S&top Recording", True)
+            time.sleep(2)
+            d.key(window, "Alt+T")
+            _said_in_order(h, ["Recording started", "The input stopped delivering audio. Still recording.",
+                               "Recording stopped"], 20)
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=30)
+    finally:
+        stop(players)
+        if module and not _sink_module(h, sink):
+            subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=%s" % sink, "rate=48000",
+                            "channels=2", "sink_properties=device.description=%s" % sink], env=h.pulse_env,
+                           check=False, capture_output=True)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert rc == 0, rc
+    log = h.log_text()
+    assert "Notification (1): Input Stalled - The input stopped delivering audio. Recording continues." in log, log
+    wavs = _parts(folder)
+    assert len(wavs) == 1 and _soxi_ok(wavs[0]), wavs
+    # The silence put in for the lost input keeps the recording going past the loss.
+    seconds = float(subprocess.run(["soxi", "-D", wavs[0]], capture_output=True, text=True, check=True).stdout)
+    assert seconds >= 4.0, seconds
+    assert monitor_ids(h)[1] == mic, "the sink came back under its id for the tests after this one"

@@ -2,13 +2,13 @@
 fault in the program's dialogs."""
 import os
 
-from ui_helpers import Driver, screenshot, walk_dialog, wait_exit
+from ui_helpers import Driver, Host, screenshot, walk_dialog
 
 NAME = "Zoë ☃ 𝄞"  # a letter outside ASCII, a symbol and a surrogate pair
 
 
 def _demo(h, mode):
-    return h.popen(["--demo", mode], exe=h.tool("ui_driver"))
+    return Host(h, "ui_driver", ["--demo", mode])
 
 
 def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
@@ -40,8 +40,7 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
             d("click", hwnd=box["hwnd"], id=2)
             d.gone(dlg)
             assert d("clipboard")["text"] == NAME
-        rc, out = wait_exit(host)
-        assert (rc, out) == (0, "result 1 name=%s colour=1 loud=1 box=2\r\n" % NAME), (mode, rc, out)
+        assert host.rest() == (0, ["result 1 name=%s colour=1 loud=1 box=2" % NAME]), mode
 
 
 def test_ui_driver_escape_and_errors(h):
@@ -53,4 +52,4 @@ def test_ui_driver_escape_and_errors(h):
         assert "unknown command" in d("frobnicate", check=False)["error"]
         d.key(dlg, "Escape")
         d.gone(dlg)
-    assert wait_exit(host) == (0, "result 2 name= colour=0 loud=0 box=0\r\n")
+    assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])

@@ -14,11 +14,62 @@ import time
 import zlib
 
 
-class Driver:
+class _Lines:
+    """Standard output of a Wine process read line by line with a time-out, never blocking for ever."""
+
+    def __init__(self, proc, what):
+        self.proc, self.what, self._buf = proc, what, b""
+
+    def line(self, timeout=30):
+        deadline = time.time() + timeout
+        while b"\n" not in self._buf:
+            left = deadline - time.time()
+            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
+                raise AssertionError("%s wrote no line within %.0f s" % (self.what, timeout))
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:
+                raise AssertionError("%s ended (exit code %s)" % (self.what, self.proc.poll()))
+            self._buf += chunk
+        line, self._buf = self._buf.split(b"\n", 1)
+        return line.decode("utf-8").rstrip("\r")
+
+    def rest(self, timeout=20):
+        """Waits for the process to end; returns its exit code and the lines it wrote meanwhile."""
+        deadline = time.time() + timeout
+        while True:
+            left = deadline - time.time()
+            if left <= 0:
+                self.proc.kill()
+                raise AssertionError("%s did not end within %.0f s" % (self.what, timeout))
+            if select.select([self.proc.stdout], [], [], left)[0]:
+                chunk = os.read(self.proc.stdout.fileno(), 65536)
+                if not chunk:
+                    break
+                self._buf += chunk
+        rc = self.proc.wait(timeout=10)
+        text = self._buf.decode("utf-8")
+        self._buf = b""
+        return rc, [x.rstrip("\r") for x in text.split("\n") if x.rstrip("\r")]
+
+
+class Host(_Lines):
+    """A test host exe (tools/wintools) that shows a dialog and reports on standard output."""
+
+    def __init__(self, h, tool, args, env=None):
+        super().__init__(h.popen(args, exe=h.tool(tool), env=env, stderr=subprocess.DEVNULL), tool)
+
+    def opened(self, timeout=30):
+        """The window handle of the "OPEN <hwnd>" line the host writes once its dialog is up."""
+        line = self.line(timeout)
+        assert line.startswith("OPEN "), line
+        return int(line.split()[1])
+
+
+class Driver(_Lines):
     def __init__(self, h):
         self.h = h
-        self.proc = h.popen([], exe=h.tool("ui_driver"), stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self._buf = b""
+        super().__init__(h.popen([], exe=h.tool("ui_driver"), stdin=subprocess.PIPE, stderr=subprocess.DEVNULL),
+                         "ui_driver")
 
     def __enter__(self):
         return self
@@ -36,19 +87,6 @@ class Driver:
                 self.proc.kill()
                 self.proc.wait()
 
-    def _line(self, timeout):
-        deadline = time.time() + timeout
-        while b"\n" not in self._buf:
-            left = deadline - time.time()
-            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
-                raise AssertionError("ui_driver gave no answer within %.0f s" % timeout)
-            chunk = os.read(self.proc.stdout.fileno(), 65536)
-            if not chunk:
-                raise AssertionError("ui_driver ended")
-            self._buf += chunk
-        line, self._buf = self._buf.split(b"\n", 1)
-        return line.decode("utf-8").rstrip("\r")
-
     def __call__(self, cmd, check=True, **args):
         """Runs one command; returns its answer as a dict. Raises when it failed and check is set."""
         parts = [cmd]
@@ -57,7 +95,7 @@ class Driver:
         self.proc.stdin.write((" ".join(parts) + "\n").encode("utf-8"))
         self.proc.stdin.flush()
         waits = [int(args.get(k, 0)) for k in ("timeout", "settle", "ms")]
-        answer = json.loads(self._line(30 + sum(waits) / 1000))
+        answer = json.loads(self.line(30 + sum(waits) / 1000))
         if check and not answer["ok"]:
             raise AssertionError("%s %r: %s" % (cmd, args, answer["error"]))
         return answer
@@ -114,13 +152,13 @@ def label_of(controls, c):
 
 
 def spoken_name(controls, c):
-    """The accessible name of a tab stop. Wine's MSAA gives edits and buttons their names; for a
-    drop-down or list box (Wine gives the current item or nothing) the label is composed, as
-    Windows does it."""
+    """The accessible name of a tab stop. Wine's MSAA gives edits and buttons their names; a
+    drop-down or list box (Wine gives the current item or nothing) is named by the nearest label
+    before it, so the unit list of a duration field shares its number's label."""
     cls = c["class"].lower()
     if cls in ("combobox", "listbox"):
-        label = label_of(controls, c)
-        return plain(label["text"]) if label else ""
+        before = [x for x in controls[:controls.index(c)] if is_label(x)]
+        return plain(before[-1]["text"]) if before else ""
     return c.get("name") or ""
 
 
@@ -140,11 +178,11 @@ def walk_dialog(d, hwnd, first_id):
     forward = ids[i0:] + ids[:i0 + 1]
     seen = [start["id"]]
     for _ in range(len(ids)):
-        seen.append(d.key(hwnd, "Tab")["id"])
+        seen.append(d.key(hwnd, "Tab", move=1)["id"])
     assert seen == forward, ("Tab order", seen, "template order", forward)
     back = [first_id]
     for _ in range(len(ids)):
-        back.append(d.key(hwnd, "Shift+Tab")["id"])
+        back.append(d.key(hwnd, "Shift+Tab", move=1)["id"])
     assert back == forward[::-1], ("Shift+Tab order", back, "expected", forward[::-1])
 
     names = []
@@ -225,7 +263,15 @@ def spoken(h):
     return open(h.standin_log, encoding="utf-8").read().splitlines()
 
 
+def wait_spoken(h, count, timeout=5):
+    """The spoken texts once there are at least count of them (speech is written as it happens)."""
+    deadline = time.time() + timeout
+    while len(spoken(h)) < count and time.time() < deadline:
+        time.sleep(0.05)
+    return spoken(h)
+
+
 def wait_exit(proc, timeout=20):
-    """The exit code and standard output of a host process, once it has ended."""
+    """The exit code and standard output of a process started with h.popen, once it has ended."""
     out, _ = proc.communicate(timeout=timeout)
     return proc.returncode, out.decode("utf-8", "replace")
