@@ -179,3 +179,124 @@ def test_a_sink_removed_mid_recording_is_a_stall_and_the_recording_goes_on(h):
         assert (0, "Input Recovered", recovered_text) in notes, notes
     # The sink is back under its old id for the tests that follow.
     assert monitor_ids(h) == ids
+
+
+class _InNamespace:
+    """The harness, with every Wine process started inside a private mount namespace (where a
+    small tmpfs is mounted); its wineserver then starts there too and sees the same size."""
+
+    def __init__(self, h, holder_pid):
+        self._h, self._pid = h, holder_pid
+
+    def __getattr__(self, name):
+        return getattr(self._h, name)
+
+    def popen(self, args, env=None, exe=None, cwd=None, **kw):
+        kw.setdefault("stdout", subprocess.PIPE)
+        kw.setdefault("stderr", subprocess.PIPE)
+        return subprocess.Popen(["nsenter", "-t", str(self._pid), "-m", "--", "wine", exe or self._h.exe] + list(args),
+                                env=self._h._env(env), cwd=cwd, start_new_session=True, **kw)
+
+    def inside(self, *cmd):
+        return subprocess.run(["nsenter", "-t", str(self._pid), "-m", "--"] + list(cmd), env=self._h.env,
+                              capture_output=True, text=True, check=True).stdout
+
+
+HOLD_BACK = 256 * 1024 * 1024
+BYTES_PER_MINUTE = 8000 * 1 * 2 * 60  # the settings below: 8 kHz, mono, 16 bits
+
+
+def test_a_filling_disk_warns_at_each_level_then_stops_and_a_nearly_full_one_warns_at_start(h):
+    disk = os.path.join(h.scratch(), "disk")
+    os.makedirs(disk)
+    link = os.path.join(h.prefix, "dosdevices", "s:")
+    mic = monitor_ids(h)[0]
+    # The prefix's wineserver must not outlive this: the one that serves the namespace starts in it.
+    subprocess.run(["wineserver", "-k"], env=h.env, capture_output=True)
+    subprocess.run(["wineserver", "-w"], env=h.env, timeout=60)
+    size = (HOLD_BACK + 70 * BYTES_PER_MINUTE) // 4096 * 4096
+    holder = subprocess.Popen(["unshare", "-m", "--propagation", "private", "sh", "-c",
+                               "mount -t tmpfs -o size=%d tmpfs %s && mkdir %s/Rec && echo up && exec sleep 600"
+                               % (size, disk, disk)], stdout=subprocess.PIPE, text=True)
+    ns = None
+    proc = player = None
+    try:
+        assert holder.stdout.readline().strip() == "up"
+        ns = _InNamespace(h, holder.pid)
+        os.symlink(disk, link)
+        write_settings(h, save_folder="S:\\Rec", device_id=mic, sample_rate="8000", channels="1",
+                       bit_depth="16")
+
+        def fill_to(minutes):
+            used = int(ns.inside("df", "-B1", "--output=used", disk).split()[-1])
+            free_now = size - used
+            want = HOLD_BACK + int(minutes * BYTES_PER_MINUTE)
+            n = len(ns.inside("ls", disk).split())
+            ns.inside("fallocate", "-l", str(free_now - want), "%s/fill%d" % (disk, n))
+
+        levels = ["Warning: Less than 60 minutes of disk space remaining.",
+                  "Critical Warning: Less than 15 minutes of disk space remaining.",
+                  "Urgent Warning: Less than 5 minutes of disk space remaining!",
+                  "Emergency: Less than 1 minute of disk space! Stopping recording."]
+        player = play(h, h.sinks[0], 90)
+        proc = ns.popen([])
+        with Driver(ns) as d:
+            window = window_of(ns, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            time.sleep(5.5)  # one check above an hour: nothing said
+            assert spoken(h) == ["Recording started"], spoken(h)
+            heard = ["Recording started"]
+            for minutes, text in zip((40, 10, 3, 0.5), levels):
+                fill_to(minutes)
+                heard.append(text)
+                said_in_order(h, heard, 8)
+                if minutes == 3:
+                    shot(h, d, "faults-disk-urgent")
+            said_in_order(h, heard + ["Recording stopped"], 10)
+            first = wait("the result", lambda: spoken(h)[-1] if spoken(h)[-1].startswith("Recording saved") else
+                         None, 15)
+            assert buttons(d, window) == IDLE, buttons(d, window)
+            first_spoken = spoken(h)
+            assert first_spoken == heard + ["Recording stopped", first], first_spoken
+
+            # Under a quarter of an hour left: the start warns, goes on, and the first check stops
+            # it with the emergency alone.
+            used = int(ns.inside("df", "-B1", "--output=used", disk).split()[-1])
+            ns.inside("fallocate", "-l", str(size - used - 8 * 1024 * 1024), disk + "/fill_last")
+            d.key(window, "Alt+S")
+            box = d.msgbox("Low Disk Space")
+            assert box["text"] == ("You have very little disk space left on this drive (less than 15 minutes of "
+                                   "recording time)!") and box["icon"] == "yellow", box
+            shot(h, d, "faults-disk-low-at-start")
+            d.key(box["hwnd"], "Enter")
+            said_in_order(h, first_spoken + ["Recording started", levels[3], "Recording stopped"], 15)
+            wait("the result", lambda: spoken(h)[-1].startswith("Recording saved"), 15)
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+            files = ns.inside("sh", "-c", "ls %s/Rec/*.wav" % disk).split()
+            out = h.scratch()
+            for f in files:
+                ns.inside("cp", f, out)
+        log = h.log_text()
+    finally:
+        close_all(player, proc)
+        if ns:
+            subprocess.run(["nsenter", "-t", str(holder.pid), "-m", "--", "wineserver", "-k"], env=h.env,
+                           capture_output=True)
+            subprocess.run(["nsenter", "-t", str(holder.pid), "-m", "--", "wineserver", "-w"], env=h.env, timeout=60)
+        holder.kill()
+        holder.wait()
+        if os.path.islink(link):
+            os.remove(link)
+    assert rc == 0, rc
+    for text in levels[:3]:
+        assert log.count(" - WARNING - " + text + "\r\n") == 1, (text, log[-3000:])
+    assert log.count(" - ERROR - " + levels[3] + "\r\n") == 2, log[-3000:]
+    parts = wavs(out)
+    assert len(parts) == 2, parts
+    x, info = samples(parts[0])
+    assert (info["rate"], info["channels"], info["bits"]) == (8000, 1, 16), info
+    freq, _ = tone_of(x[:, 0], 8000)
+    print("    first recording %.1f s at 8 kHz, tone at %.1f Hz" % (info["frames"] / 8000, freq))
+    assert abs(freq - 440) < 2, freq

@@ -172,7 +172,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
                                .encode())
             d.proc.stdin.flush()
             for _ in range(3):
-                d._line(10)
+                d.line(10)
             rc = proc.wait(timeout=30)
     finally:
         close_all(player, proc)
