@@ -112,7 +112,8 @@ def close_all(*procs):
 
 def play(h, sink, seconds, freq=440, amplitude=0.5, lead=2.0):
     """A tone into the sink at low latency, started `lead` seconds before the caller captures,
-    so the monitor delivers from the first moment."""
+    so the monitor delivers from the first moment. The program's cues play on the default output,
+    the first sink: a recording made from the second sink's monitor holds the tone alone."""
     path = os.path.join(h.scratch(), "%s-%d.wav" % (sink, freq))
     tone_file(path, seconds, freq, amplitude)
     p = subprocess.Popen(["paplay", "--latency-msec=20", "-d", sink, path], env=h.pulse_env)

@@ -45,7 +45,7 @@ def _refused(h, d, window, proc):
 
 
 def test_each_start_check_shows_its_box_and_starts_nothing(h):
-    mic = monitor_ids(h)[0]
+    mic = monitor_ids(h)[1]
     target = h.scratch()
     link = os.path.join(h.prefix, "dosdevices", "r:")
     procs = []
@@ -210,7 +210,7 @@ def test_a_filling_disk_warns_at_each_level_then_stops_and_a_nearly_full_one_war
     disk = os.path.join(h.scratch(), "disk")
     os.makedirs(disk)
     link = os.path.join(h.prefix, "dosdevices", "s:")
-    mic = monitor_ids(h)[0]
+    mic = monitor_ids(h)[1]
     # The prefix's wineserver must not outlive this: the one that serves the namespace starts in it.
     subprocess.run(["wineserver", "-k"], env=h.env, capture_output=True)
     subprocess.run(["wineserver", "-w"], env=h.env, timeout=60)
@@ -238,7 +238,7 @@ def test_a_filling_disk_warns_at_each_level_then_stops_and_a_nearly_full_one_war
                   "Critical Warning: Less than 15 minutes of disk space remaining.",
                   "Urgent Warning: Less than 5 minutes of disk space remaining!",
                   "Emergency: Less than 1 minute of disk space! Stopping recording."]
-        player = play(h, h.sinks[0], 90)
+        player = play(h, h.sinks[1], 90)
         proc = ns.popen([])
         with Driver(ns) as d:
             window = window_of(ns, d, proc)

@@ -6,7 +6,7 @@ import re
 import time
 
 from audio_helpers import monitor_ids
-from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, STATS, buttons, close_all, lines, notifications,
+from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, START, STATS, buttons, close_all, lines, notifications,
                                play, probe, said_in_order, samples, shot, silent_runs, spoken, tone_of, visible,
                                wait, wavs, window_of, write_settings)
 from ui_helpers import Driver
@@ -17,8 +17,8 @@ STATS_LINE = re.compile(r"^Recording time, (\d+ minutes, )?\d+ seconds\. \d+\.\d
 
 def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
     folder = h.scratch()
-    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[0], auto_split_secs=5)
-    player = play(h, h.sinks[0], 40)
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_split_secs=5)
+    player = play(h, h.sinks[1], 40)
     proc = h.popen([])
     try:
         with Driver(h) as d:
@@ -97,7 +97,8 @@ def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
         frames += info["frames"]
         for ch in range(2):
             freq, rms = tone_of(x[:, ch], 48000)
-            assert abs(freq - 440) < 2 and 0.30 < rms < 0.40, (path, ch, freq, rms)
+            # Only the tone: no cue, no doubled or clipped block.
+            assert abs(freq - 440) < 2 and 0.34 < rms < 0.37 and abs(x[:, ch]).max() < 0.52, (path, ch, freq, rms)
         gaps = silent_runs(x[:, 0], 48000)
         print("    part %d: %.2f s, silent runs %s" % (i + 1, info["frames"] / 48000.0, gaps))
         assert not gaps, (path, gaps)
@@ -116,7 +117,7 @@ def _check_tone_file(folder):
     assert len(parts) == 1, parts
     x, info = samples(parts[0])
     freq, rms = tone_of(x[:, 0], info["rate"])
-    assert abs(freq - 440) < 2 and 0.30 < rms < 0.40, (parts[0], freq, rms)
+    assert abs(freq - 440) < 2 and 0.34 < rms < 0.37 and abs(x[:, 0]).max() < 0.52, (parts[0], freq, rms)
     assert not [f for f in os.listdir(folder) if f.endswith(".json")], os.listdir(folder)
     return info["frames"] / info["rate"]
 
@@ -124,9 +125,9 @@ def _check_tone_file(folder):
 def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_waits(h):
     # Confirmed with Yes: the recording is finalized, then the window goes.
     folder = h.scratch()
-    mic = monitor_ids(h)[0]
+    mic = monitor_ids(h)[1]
     write_settings(h, save_folder=h.winpath(folder), device_id=mic, confirm_exit=True)
-    player = play(h, h.sinks[0], 30)
+    player = play(h, h.sinks[1], 30)
     proc = h.popen([])
     try:
         with Driver(h) as d:
@@ -158,7 +159,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
     h.reset_appdata()
     folder = h.scratch()
     write_settings(h, save_folder=h.winpath(folder), device_id=mic)
-    player = play(h, h.sinks[0], 30)
+    player = play(h, h.sinks[1], 30)
     proc = h.popen([])
     try:
         with Driver(h) as d:
@@ -181,3 +182,95 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
                          "Recording stopped", "Recording saved successfully."], spoken(h)
     assert " - INFO - App exiting normally.\r\n" in h.log_text()
     _check_tone_file(folder)
+
+
+def _focus_to(d, window, want, keys="Tab"):
+    for _ in range(8):
+        got = d.key(window, keys)
+        if got.get("id") == want:
+            return
+    raise AssertionError("focus never reached %d" % want)
+
+
+def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_start(h):
+    # No delay: the recording starts right after start-up, without a countdown line. The focused
+    # dashboard keeps its text through a split until the focus leaves; the focused statistics list
+    # is not rewritten; the maximum length stops the recording and hiding the focused list moves
+    # the focus to Start.
+    folder = h.scratch()
+    mic = monitor_ids(h)[1]
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_start=True, auto_start_delay=0,
+                   auto_split_secs=4, max_length_secs=10)
+    player = play(h, h.sinks[1], 40)
+    started = time.time()
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            shown = time.time()
+            status = lines(d, window, DASHBOARD)[4]
+            assert not status.startswith("Status: Auto-recording"), status
+            said_in_order(h, ["Recording started"], 5)
+            print("    auto-start with no delay: started %.2f s after the window was shown" % (time.time() - shown))
+            t0 = time.time()
+            _focus_to(d, window, DASHBOARD)
+            before = lines(d, window, DASHBOARD)
+            assert before[4].startswith("Status: Recording Split 1 to "), before
+            said_in_order(h, ["Recording started", "Split 2 started"], 8)
+            time.sleep(0.5)
+            assert lines(d, window, DASHBOARD) == before, "the focused dashboard was rewritten"
+            shot(h, d, "focus-1-dashboard-kept")
+            _focus_to(d, window, STATS)
+            after = lines(d, window, DASHBOARD)
+            assert after[4].startswith("Status: Recording Split 2 to "), after
+            kept = lines(d, window, STATS)
+            time.sleep(2.2)
+            assert lines(d, window, STATS) == kept, "the focused statistics list was rewritten"
+            # Stay on the list until the maximum length stops the recording.
+            wait("the stop at the maximum length", lambda: buttons(d, window) == IDLE, 10 - (time.time() - t0) + 5)
+            print("    stopped at the maximum length %.1f s after the start" % (time.time() - t0 + 0.1))
+            assert not visible(d, window, STATS)
+            focus = d.focus(window)
+            assert focus.get("id") == START, focus
+            shot(h, d, "focus-2-stats-hidden-start-focused")
+            time.sleep(0.5)
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(player, proc)
+    assert rc == 0, rc
+    # The maximum length stops without a word; only its own notification tells.
+    assert spoken(h) == ["Recording started", "Split 2 started", "Split 3 started"], spoken(h)
+    assert notifications(h)[-1] == (0, "Max Length Reached", "Stopped: maximum recording length reached."), \
+        notifications(h)
+    assert len(wavs(folder)) == 3 and all(probe(p)["frames"] > 0 for p in wavs(folder)), wavs(folder)
+
+    # A countdown cancelled by Start: the recording starts at once, and none starts when the
+    # countdown would have ended.
+    h.reset_appdata()
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_start=True, auto_start_delay=4)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            shown = time.time()
+            assert lines(d, window, DASHBOARD)[4] == "Status: Auto-recording in 4 seconds...", \
+                lines(d, window, DASHBOARD)
+            shot(h, d, "countdown-1")
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"], 3)
+            assert time.time() - shown < 3, time.time() - shown
+            assert lines(d, window, DASHBOARD)[4].startswith("Status: Recording to ")
+            d.key(window, "Alt+T")
+            said_in_order(h, ["Recording started", "Recording stopped"])
+            time.sleep(max(0.0, shown + 5.5 - time.time()))
+            assert buttons(d, window) == IDLE and lines(d, window, DASHBOARD)[4] == "Status: Ready"
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(proc)
+    assert rc == 0, rc
+    assert spoken(h)[:2] == ["Recording started", "Recording stopped"] and spoken(h).count("Recording started") == 1, \
+        spoken(h)
+    assert len(wavs(folder)) == 1
