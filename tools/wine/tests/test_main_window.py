@@ -135,32 +135,56 @@ def test_start_pause_resume_stop_and_exit_from_the_keyboard(h):
     assert 2.0 <= seconds <= 5.5, seconds
 
 
-def test_escape_does_nothing_a_start_check_box_answers_and_alt_f4_closes(h):
+START_CHECKS = [
+    # (what is wrong, settings, caption, icon, text)
+    ("no device", {"device_id": ""}, "Warning", "yellow",
+     "No audio device has been configured yet. Please open Settings and explicitly select an input device."),
+    ("input 1 missing", {"device_id": "{0.0.1.00000000}.{00000000-0000-0000-0000-000000000000}"}, "Warning",
+     "yellow", "Input 1 is disconnected. Please reconnect it or open Settings and select a valid audio device."),
+    ("input 2 missing", {"device2_id": "{0.0.1.00000000}.{00000000-0000-0000-0000-000000000000}"}, "Warning",
+     "yellow", "Input 2 is disconnected. Please reconnect or disable it in Settings."),
+    ("bit depth", {"bit_depth": "20"}, "Audio Error", "red", "Unsupported bit depth: 20"),
+    ("drive missing", {"save_folder": "P:\\Rec"}, "Output Drive Missing", "yellow",
+     "The output drive you configured is currently disconnected.\r\n\r\nLike your microphone settings, this app "
+     "does not automatically default to another location to prevent lost files.\r\n\r\nPlease reconnect the "
+     "drive or select a new output folder in Settings."),
+]
+
+
+def test_each_start_check_box_is_read_and_answered_escape_does_nothing_alt_f4_closes(h):
     folder = h.scratch()
-    _settings(h, folder, "")
-    proc = h.popen([])
-    try:
-        with Driver(h) as d:
-            window = _window(h, d, proc)
-            d.key(window, "Escape")
-            time.sleep(1.0)
-            assert proc.poll() is None, "Escape closed the window"
-            d.key(window, "Alt+S")
-            box = d.msgbox("Warning")
-            assert box["text"] == ("No audio device has been configured yet. Please open Settings and explicitly "
-                                   "select an input device."), box
-            assert box["icon"] == "yellow", box
-            d.key(box["hwnd"], "Enter")
-            d.gone(box["hwnd"])
-            d.key(window, "Alt+F4")
-            rc = proc.wait(timeout=20)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    assert rc == 0, rc
-    assert _spoken(h) == [], _spoken(h)
-    assert not glob.glob(os.path.join(folder, "*.wav"))
+    mic = monitor_ids(h)[0]
+    with Driver(h) as d:
+        for what, extra, caption, icon, text in START_CHECKS:
+            h.reset_appdata()
+            extra = dict(extra)
+            _settings(h, folder, extra.pop("device_id", mic), **extra)
+            proc = h.popen([])
+            try:
+                if what == "input 1 missing":
+                    # The configured input is missing at start-up already: said before the window shows.
+                    box = d.msgbox("Device Not Found", timeout=30000)
+                    assert box["icon"] == "red" and "could not be found." in box["text"], box
+                    d.key(box["hwnd"], "Enter")
+                    d.gone(box["hwnd"])
+                window = _window(h, d, proc)
+                d.key(window, "Escape")
+                time.sleep(0.5)
+                assert proc.poll() is None, "Escape closed the window"
+                d.key(window, "Alt+S")
+                box = d.msgbox(caption)
+                assert (box["text"], box["icon"]) == (text, icon), (what, box)
+                d.key(box["hwnd"], "Enter")
+                d.gone(box["hwnd"])
+                assert _buttons(d, window)[2] == ("&Start Recording", True), what
+                d.key(window, "Alt+F4")
+                assert proc.wait(timeout=20) == 0, what
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+            assert _spoken(h) == [], (what, _spoken(h))
+    assert not _parts(folder)
 
 
 def _parts(folder):
@@ -378,11 +402,11 @@ def _sink_module(h, sink):
     return None
 
 
-def test_an_input_that_stops_delivering_is_reported_and_the_recording_goes_on(h):
+def test_an_input_that_stops_delivering_is_reported_and_an_exit_while_recording_waits_for_the_file(h):
     folder = h.scratch()
     sink = h.sinks[1]
     mic = monitor_ids(h)[1]
-    _settings(h, folder, mic, confirm_exit=False)
+    _settings(h, folder, mic)
     players = play(h, 60, [(sink, 440, 0.5)])
     proc = h.popen([])
     module = None
@@ -398,11 +422,15 @@ def test_an_input_that_stops_delivering_is_reported_and_the_recording_goes_on(h)
             _said_in_order(h, ["Recording started", "The input stopped delivering audio. Still recording."], 15)
             assert _buttons(d, window)[2] == ("S&top Recording", True)
             time.sleep(2)
-            d.key(window, "Alt+T")
-            _said_in_order(h, ["Recording started", "The input stopped delivering audio. Still recording.",
-                               "Recording stopped"], 20)
+            # Exit while recording: asked first, then the window waits for the file.
             d.key(window, "Alt+X")
+            box = d.msgbox("Confirm Exit")
+            d.key(box["hwnd"], "Alt+Y")
+            _said_in_order(h, ["Recording started", "The input stopped delivering audio. Still recording.",
+                               "Finalizing recording before exit. Please do not turn off the computer.",
+                               "Recording stopped"], 20)
             rc = proc.wait(timeout=30)
+            assert _spoken(h)[-1].startswith("Recording saved"), _spoken(h)
     finally:
         stop(players)
         if module and not _sink_module(h, sink):
