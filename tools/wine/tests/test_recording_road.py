@@ -274,3 +274,32 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
     assert spoken(h)[:2] == ["Recording started", "Recording stopped"] and spoken(h).count("Recording started") == 1, \
         spoken(h)
     assert len(wavs(folder)) == 1
+
+
+def test_the_end_of_the_session_finalizes_the_file_before_it_answers(h):
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], confirm_exit=True)
+    player = play(h, h.sinks[1], 30)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            time.sleep(2)
+            r = h.run([str(window)], exe=h.tool("end_session"), timeout=90)
+            assert r.rc == 0 and r.out.startswith("answer 1 ms "), r
+            print("    end of session answered TRUE after %s ms" % r.out.split()[-1])
+            # By the time the answer arrives the file is whole and its journal gone.
+            seconds = _check_tone_file(folder)
+            assert seconds > 1.5, seconds
+            assert proc.poll() is None and buttons(d, window) == IDLE, buttons(d, window)
+            assert lines(d, window, DASHBOARD)[4] == "Status: Ready"
+            shot(h, d, "end-session-answered")
+            d.key(window, "Alt+X")  # not recording: no question
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(player, proc)
+    assert rc == 0, rc
+    # The stop at the end of the session is not announced, and a fine file adds nothing.
+    assert spoken(h) == ["Recording started"], spoken(h)
