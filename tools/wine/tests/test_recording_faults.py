@@ -4,6 +4,8 @@ import os
 import subprocess
 import time
 
+import numpy as np
+
 from audio_helpers import monitor_ids
 from recording_helpers import (DASHBOARD, IDLE, RECORDING, STATS, buttons, close_all, lines, notifications, play,
                                said_in_order, samples, shot, silent_runs, spoken, tone_of, wait, wavs, window_of,
@@ -388,3 +390,57 @@ def test_a_drive_letter_lost_mid_recording_stops_within_5_s_and_unattended_resum
     for f in files:
         x, info = samples(f)
         assert abs(tone_of(x[:, 0], 48000)[0] - 440) < 2, f
+
+
+def _level_at(x, rate, freq):
+    """Magnitude of one frequency in the signal, as a sine's amplitude."""
+    n = len(x)
+    spec = np.abs(np.fft.rfft(x * np.hanning(n))) / (n / 4)
+    k = int(round(freq * n / rate))
+    return float(spec[max(0, k - 2):k + 3].max())
+
+
+def test_two_inputs_mix_and_a_stalled_second_input_is_named(h):
+    folder = h.scratch()
+    ids = monitor_ids(h)
+    write_settings(h, save_folder=h.winpath(folder), device_id=ids[0], device2_id=ids[1])
+    idx, args = _sink_module(h, h.sinks[1])
+    players = [play(h, h.sinks[0], 40, 660, 0.3, lead=0), play(h, h.sinks[1], 40, 440, 0.3)]
+    proc = None
+    loaded = True
+    stalled = "Input 2 stopped delivering audio. Still recording."
+    try:
+        with Driver(h) as d:
+            proc = h.popen([])
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            time.sleep(3)
+            # Its player goes first: PulseAudio would move it to the other sink, into input 1.
+            close_all(players[1])
+            subprocess.run(["pactl", "unload-module", idx], env=h.pulse_env, check=True)
+            loaded = False
+            said_in_order(h, ["Recording started", stalled], 10)
+            time.sleep(2)
+            d.key(window, "Alt+T")
+            wait("the result", lambda: spoken(h)[-1].startswith("Recording saved"), 15)
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(proc, *players)
+        if not loaded:
+            subprocess.run(["pactl", "load-module", "module-null-sink"] + args.split(), env=h.pulse_env)
+    assert rc == 0, rc
+    assert (1, "Input Stalled", "Input 2 stopped delivering audio. Recording continues.") in notifications(h)
+    parts = wavs(folder)
+    assert len(parts) == 1, parts
+    x, info = samples(parts[0])
+    both = x[int(0.5 * 48000):int(2.5 * 48000), 0]   # past the start cue, before the sink went
+    one = x[-int(1.5 * 48000):, 0]                    # input 2 stalled: its silence in the mix
+    levels = [(round(_level_at(both, 48000, f), 3), round(_level_at(one, 48000, f), 3)) for f in (660, 440)]
+    print("    660 Hz (input 1), 440 Hz (input 2) levels, both then one: %s" % levels)
+    # With two inputs each is taken at half level by default, so the mix cannot clip.
+    assert all(0.13 < v < 0.17 for v in (levels[0][0], levels[1][0], levels[0][1])), levels
+    assert levels[1][1] < 0.01, levels
+    assert np.abs(both).max() < 0.32, np.abs(both).max()
+    assert monitor_ids(h) == ids
