@@ -311,39 +311,6 @@ TEST_F(MainWindowLogicTest, AFailedEnumerationSaysSoAndAnUndelayedAutoStartHasNo
     EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
 }
 
-TEST_F(MainWindowLogicTest, EachFailingStartCheckShowsItsBoxAndStartsNothing) {
-    struct Check {
-        const char* name;
-        const char* key;
-        const char* value;
-        const char* box;
-        const char* text;
-    };
-    const Check checks[] = {
-        {"drive missing", nullptr, nullptr, "box: Output Drive Missing 48",
-         "The output drive you configured is currently disconnected."},
-        {"no device", "device_id", "", "box: Warning 48", "No audio device has been configured yet."},
-        {"input 1 missing", "device_id", "mic-9", "box: Warning 48", "Input 1 is disconnected."},
-        {"input 2 missing", "device2_id", "mic-9", "box: Warning 48", "Input 2 is disconnected."},
-        {"bit depth", "bit_depth", "8", "box: Audio Error 16", "Unsupported bit depth: 8"},
-    };
-    for (const auto& c : checks) {
-        Config config(dir_ / "other.json");
-        config.Data().Set("save_folder", "E:\\Rec");
-        config.Data().Set("device_id", "mic-1");
-        if (c.key) config.Data().Set(c.key, c.value);
-        FakeHost host;
-        if (!c.key) host.missingDirs.insert("E:\\");
-        MainWindowLogic logic(config, host);
-        logic.StartRecording();
-        EXPECT_EQ(host.events, std::vector<std::string>{c.box}) << c.name;
-        ASSERT_EQ(host.boxTexts.size(), 1u) << c.name;
-        EXPECT_EQ(host.boxTexts[0].rfind(c.text, 0), 0u) << c.name << ": " << host.boxTexts[0];
-        EXPECT_FALSE(logic.Recording()) << c.name;
-        EXPECT_TRUE(host.recordings.empty()) << c.name;
-    }
-}
-
 TEST_F(MainWindowLogicTest, OneInputForNoneOrEmptyALateInputIsFoundLowSpaceOnlyWarns) {
     Init();
     for (const char* absent : {"none", ""}) {
@@ -373,9 +340,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
     auto& rec = host_.Last();
     EXPECT_TRUE(host_.driveMonitorRunning);
     EXPECT_EQ(host_.timers, (std::map<int, int>{{1, 1000}, {2, 600000}, {3, 7200000}, {4, 5000}}));
-    EXPECT_EQ(C(kIdStart).text, "S&top Recording");
-    EXPECT_TRUE(C(kIdPause).enabled);
-    EXPECT_FALSE(C(kIdSettings).enabled);
     EXPECT_TRUE(C(kIdStats).visible);
     EXPECT_EQ(host_.lists[kIdStats], "Recording time, 0 seconds. 0.00 MB Storage used on current split.");
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{"say: Recording started", "cue: Rising Sweep 100",
@@ -388,7 +352,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
 
     logic_.OnCommand(kIdPause, 0);
     EXPECT_TRUE(rec.paused);
-    EXPECT_EQ(C(kIdPause).text, "R&esume");
     EXPECT_EQ(logic_.StatusText(), "Status: Paused (Split 1)");
     // Pausing stops neither the split nor the maximum length.
     logic_.OnTimer(kTimerSplit);
@@ -399,7 +362,6 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
     EXPECT_EQ(logic_.StatusText(), "Status: Recording Split 2 to take_1_part0002.wav");
     logic_.OnCommand(kIdPause, 0);
     EXPECT_FALSE(rec.paused);
-    EXPECT_EQ(C(kIdPause).text, "&Pause");
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{"cue: Low Double Beep 100", "say: Recording paused",
                                                       "notify: File Split | Split 2 started | 0",
                                                       "say: Split 2 started", "cue: High Double Beep 100",
@@ -418,13 +380,8 @@ TEST_F(MainWindowLogicTest, TheWholeRoadOfOneRecording) {
     logic_.OnTimer(kTimerShutdown);
     EXPECT_FALSE(logic_.HasRecording());
     EXPECT_FALSE(host_.driveMonitorRunning);
-    EXPECT_EQ(C(kIdStart).text, "&Start Recording");
-    EXPECT_TRUE(C(kIdStart).enabled);
-    EXPECT_FALSE(C(kIdPause).enabled);
-    EXPECT_TRUE(C(kIdSettings).enabled);
     EXPECT_FALSE(C(kIdStats).visible);
     EXPECT_EQ(host_.focus, kIdStart);
-    EXPECT_EQ(logic_.StatusText(), "Status: Ready");
     EXPECT_EQ(host_.Take(), (std::vector<std::string>{"say: Recording stopped", "cue: Falling Sweep 100",
                                                       "say: Recording saved successfully.",
                                                       "notify: Recording Saved | File safely saved to disk. | 0"}));
@@ -636,16 +593,6 @@ TEST_F(MainWindowLogicTest, DriveLossStopsReportsOnceAndCanWaitToResume) {
     EXPECT_EQ(host_.watchers[1]->reason, "both");
 }
 
-TEST_F(MainWindowLogicTest, ADriveLossWhileIdleOnlyReports) {
-    Init();
-    logic_.HandleDriveDisconnect("F:\\");
-    EXPECT_EQ(host_.Take(), (std::vector<std::string>{"notify: Drive Disconnected | Drive F:\\ disconnected. | 2",
-                                                      "box: Drive Disconnected 16"}));
-    EXPECT_EQ(host_.boxTexts.back(),
-              "The output drive (F:\\) was suddenly removed or disconnected.\r\n\r\nPlease reconnect the drive or go "
-              "to Settings to select a new Output Directory.");
-}
-
 TEST_F(MainWindowLogicTest, ALostInputContinuesOrStops) {
     Init();
     logic_.StartRecording();
@@ -840,20 +787,6 @@ TEST_F(MainWindowLogicTest, FocusComesBackOnlyWhereItWasLost) {
     host_.foreground = true;
     logic_.FixFocusAfterActivate();
     EXPECT_EQ(host_.focus, kIdStart) << "a disabled control does not keep the focus";
-}
-
-TEST_F(MainWindowLogicTest, SpeechGateFollowsTheForegroundWhenAsked) {
-    Init();
-    host_.foreground = false;
-    logic_.StartRecording();
-    EXPECT_EQ(host_.Take()[0], "say: Recording started");
-    Set("speak_in_focus_only", true);
-    logic_.TogglePause();
-    auto ev = host_.Take();
-    EXPECT_EQ(std::count_if(ev.begin(), ev.end(), [](auto& e) { return e.rfind("say:", 0) == 0; }), 0);
-    host_.foreground = true;
-    logic_.TogglePause();
-    EXPECT_EQ(host_.Take()[1], "say: Recording resumed");
 }
 
 TEST_F(MainWindowLogicTest, ClosingAsksWhileRecordingAndWaitsForFinalization) {
