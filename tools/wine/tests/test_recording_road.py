@@ -303,3 +303,37 @@ def test_the_end_of_the_session_finalizes_the_file_before_it_answers(h):
     assert rc == 0, rc
     # The stop at the end of the session is not announced, and a fine file adds nothing.
     assert spoken(h) == ["Recording started"], spoken(h)
+
+
+def test_speech_only_in_front_counts_the_programs_own_box_as_in_front(h):
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], speak_in_focus_only=True,
+                   auto_split_secs=4, confirm_exit=True)
+    other = h.popen(["--demo", "modeless"], exe=h.tool("ui_driver"))
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            demo = d.find("Driver Demo", timeout=30000)
+            window = window_of(h, d, proc)
+            d.key(window, "Alt+S")
+            said_in_order(h, ["Recording started"])
+            t0 = time.time()
+            d.key(demo, "Tab")  # another program in front
+            wait("split 2", lambda: (0, "File Split", "Split 2 started") in notifications(h), 8)
+            time.sleep(0.3)
+            assert spoken(h) == ["Recording started"], spoken(h)
+            shot(h, d, "gate-1-other-program-in-front")
+            # The program's own box in front counts as the program: the next split is spoken.
+            d.key(window, "Alt+X")
+            box = d.msgbox("Confirm Exit")
+            said_in_order(h, ["Recording started", "Split 3 started"], 10 - (time.time() - t0) + 3)
+            d.key(box["hwnd"], "Enter")  # No
+            d.gone(box["hwnd"])
+            d.key(window, "Alt+T")
+            said_in_order(h, ["Recording started", "Split 3 started", "Recording stopped"])
+            d.key(window, "Alt+X")
+            rc = proc.wait(timeout=20)
+    finally:
+        close_all(proc, other)
+    assert rc == 0, rc
+    assert "Split 2 started" not in spoken(h), spoken(h)
