@@ -38,8 +38,11 @@ def _box(d, caption, text, icon, answer, name):
 
 
 def _refused(h, d, window, proc):
-    """Nothing started: the buttons are idle, nothing was said, and Alt+F4 closes cleanly."""
+    """Nothing started: the buttons are idle, nothing was said, Escape does nothing and Alt+F4 closes
+    cleanly."""
     assert buttons(d, window) == IDLE, buttons(d, window)
+    d.key(window, "Escape", settle=400)
+    assert proc.poll() is None and buttons(d, window) == IDLE, "Escape closed the window"
     assert lines(d, window, DASHBOARD)[4] == "Status: Ready"
     assert spoken(h) == [], spoken(h)
     d.key(window, "Alt+F4")
@@ -140,11 +143,11 @@ def test_a_sink_removed_mid_recording_is_a_stall_and_the_recording_goes_on(h):
             returned = time.time()
             player2 = play(h, sink, 20, lead=0)
             try:
-                recovered = wait("the recovery", lambda: recovered_text in spoken(h), 5, 0.2)
+                recovered = wait("the recovery", lambda: recovered_text in spoken(h), 3, 0.2)
             except AssertionError:
                 recovered = False
             print("    sink loaded again: %s" % ("recovery spoken after %.1f s" % (time.time() - returned)
-                                                  if recovered else "no recovery within 5 s (Wine does not revive the stream)"))
+                                                  if recovered else "no recovery within 3 s (Wine does not revive the stream)"))
             d.key(window, "Alt+T")
             said_in_order(h, ["Recording started", stalled_text, "Recording stopped"])
             result = wait("the result", lambda: spoken(h)[-1] if spoken(h)[-1].startswith("Recording saved") else

@@ -56,7 +56,7 @@ def test_start_up_time_thread_cpu_and_audio_left_by_a_kill(h):
             said_in_order(h, ["Recording started"])
             time.sleep(2)
             before, t0 = _threads(proc.pid), time.time()
-            time.sleep(20)
+            time.sleep(15)
             after, t1 = _threads(proc.pid), time.time()
             per_minute = 60 / (t1 - t0)
             rows = []
