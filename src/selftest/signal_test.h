@@ -46,8 +46,6 @@ public:
     static void CheckRecording(SuiteHarness& h, const std::vector<std::filesystem::path>& files);
     // The summary ("signal checks"), the report file; the exit code.
     static int Finish(SuiteHarness& h);
-    // Fixed-point with the given decimals ("0.5000").
-    [[nodiscard]] static std::string Fixed(double value, int decimals);
 
     struct Stereo {
         std::vector<float> left;

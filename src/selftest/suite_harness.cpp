@@ -1,6 +1,7 @@
 #include "selftest/suite_harness.h"
 
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "app/console.h"
@@ -25,6 +26,7 @@ SuiteHarness::SuiteHarness(std::string reportName, LineSink printLine)
 }
 
 void SuiteHarness::Say(std::string_view line) {
+    const std::lock_guard guard(*reportLock_);
     report_ += line;
     report_ += "\r\n";
     printLine_(line);
@@ -103,6 +105,22 @@ std::string SuiteHarness::CrashText(std::exception_ptr error) {
     }
 }
 
+std::string SuiteHarness::MessageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+std::string SuiteHarness::Fixed(double value, int decimals) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 bool SuiteHarness::Guard(const std::function<void()>& body) {
     try {
         body();
@@ -120,11 +138,16 @@ void SuiteHarness::Summary(std::string_view noun) {
     for (const std::string& f : failures_) Say("  FAIL: " + f);
 }
 
+std::string SuiteHarness::Report() const {
+    const std::lock_guard guard(*reportLock_);
+    return report_;
+}
+
 std::filesystem::path SuiteHarness::ReportPath() const { return platform::TempDir() / reportName_; }
 
 void SuiteHarness::WriteReport() noexcept {
     try {
-        platform::WriteFileDurable(ReportPath(), report_);
+        platform::WriteFileDurable(ReportPath(), Report());
     } catch (...) {
     }
 }
