@@ -715,7 +715,12 @@ std::string DecodeFileText(std::string_view bytes) {
     return out;
 }
 
-std::string InvariantNumberText(double value) {
+namespace {
+
+// The shortest digits that read back as the same value of T, in fixed notation for decimal
+// exponents from -4 to maxFixed, else in the exponent form.
+template <class T>
+std::string ShortestNumberText(T value, int maxFixed) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
     char buf[64];
@@ -736,7 +741,7 @@ std::string InvariantNumberText(double value) {
     if (!expText.empty() && expText.front() == '+') expText.remove_prefix(1);
     std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
 
-    if (exponent > -5 && exponent < 15) {
+    if (exponent > -5 && exponent <= maxFixed) {
         if (exponent >= 0) {
             const size_t intLen = static_cast<size_t>(exponent) + 1;
             if (digits.size() <= intLen) {
@@ -766,6 +771,12 @@ std::string InvariantNumberText(double value) {
     out += std::to_string(absExp);
     return out;
 }
+
+}  // namespace
+
+std::string InvariantNumberText(double value) { return ShortestNumberText(value, 14); }
+
+std::string InvariantFloatText(float value) { return ShortestNumberText(value, 6); }
 
 bool TryParseInvariantDouble(std::string_view text, double& value) noexcept {
     return ParseFloatRun(TrimNumberWhite(text), value);
