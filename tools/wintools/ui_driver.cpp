@@ -61,6 +61,7 @@
 
 #include "app/console.h"
 #include "app/platform.h"
+#include "app/utf8.h"
 #include "app/win_error.h"
 #include "app/win_raii.h"
 
@@ -117,24 +118,6 @@ std::string Array(const std::vector<std::string>& items) {
 
 // ---- command parsing -----------------------------------------------------------------------
 
-void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Reads a double-quoted value with JSON escapes starting at line[i] == '"'; i ends after it.
 std::string ReadQuoted(const std::string& line, size_t& i) {
     std::string out;
@@ -161,10 +144,10 @@ std::string ReadQuoted(const std::string& line, size_t& i) {
                 if (cp >= 0xD800 && cp < 0xDC00) {
                     pendingHigh = cp;
                 } else if (cp >= 0xDC00 && cp < 0xE000 && pendingHigh) {
-                    AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                    utf8::Append(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                     pendingHigh = 0;
                 } else {
-                    AppendUtf8(out, cp);
+                    utf8::Append(out, cp);
                 }
                 break;
             }
