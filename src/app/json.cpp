@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "app/errors.h"
-#include "app/utf8.h"
+#include "app/unicode.h"
 
 namespace twr {
 
@@ -19,7 +19,7 @@ namespace {
 size_t Utf16Index(std::string_view text, size_t offset) noexcept {
     size_t units = 0;
     for (size_t i = 0; i < offset && i < text.size();) {
-        const utf8::Decoded d = utf8::Decode(text, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(text, i);
         units += (d.valid && d.cp >= 0x10000) ? 2 : 1;
         i += d.length;
     }
@@ -333,7 +333,7 @@ private:
             if (IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-') {
                 ++pos_;
             } else if (static_cast<unsigned char>(c) >= 0x80) {
-                const utf8::Decoded d = utf8::Decode(text_, pos_);
+                const unicode::Decoded d = unicode::DecodeUtf8(text_, pos_);
                 if (!d.valid || d.cp > 0xFFFF || !IsUnicodeDecimalDigit(d.cp)) break;
                 foreignDigit = true;
                 pos_ += d.length;
@@ -378,7 +378,7 @@ private:
         // U+FFFD, as it would when the text is written to a UTF-8 file.
         char16_t pendingHigh = 0;
         auto flushPending = [&] {
-            if (pendingHigh) utf8::Append(out, 0xFFFD);
+            if (pendingHigh) unicode::AppendUtf8(out, 0xFFFD);
             pendingHigh = 0;
         };
         for (;;) {
@@ -405,14 +405,14 @@ private:
                     pendingHigh = unit;
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (pendingHigh) {
-                        utf8::Append(out, 0x10000 + ((char32_t(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
+                        unicode::AppendUtf8(out, 0x10000 + ((char32_t(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
                         pendingHigh = 0;
                     } else {
-                        utf8::Append(out, 0xFFFD);
+                        unicode::AppendUtf8(out, 0xFFFD);
                     }
                 } else {
                     flushPending();
-                    utf8::Append(out, unit);
+                    unicode::AppendUtf8(out, unit);
                 }
                 continue;
             }
@@ -635,23 +635,23 @@ std::string DecodeFileText(std::string_view bytes) {
                 if (unitSize == 2 && u >= 0xD800 && u <= 0xDBFF && k + 1 < count) {
                     const uint32_t lo = unitAt(k + 1);
                     if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                        utf8::Append(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                        unicode::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                         ++k;
                         continue;
                     }
                 }
                 if ((u >= 0xD800 && u <= 0xDFFF) || u > 0x10FFFF) u = 0xFFFD;
-                utf8::Append(out, u);
+                unicode::AppendUtf8(out, u);
             }
-            if (bytes.size() % static_cast<size_t>(unitSize)) utf8::Append(out, 0xFFFD);
+            if (bytes.size() % static_cast<size_t>(unitSize)) unicode::AppendUtf8(out, 0xFFFD);
             return out;
         }
     }
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size();) {
-        const utf8::Decoded d = utf8::Decode(bytes, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(bytes, i);
         if (d.valid) out.append(bytes.substr(i, d.length));
-        else utf8::Append(out, 0xFFFD);
+        else unicode::AppendUtf8(out, 0xFFFD);
         i += d.length;
     }
     return out;

@@ -1,6 +1,6 @@
 #include "ui/utf16.h"
 
-#include "app/utf8.h"
+#include "app/unicode.h"
 
 namespace twr {
 
@@ -8,7 +8,7 @@ std::u16string Utf16::FromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const utf8::Decoded d = utf8::Decode(text, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(text, i);
         i += d.length;
         if (d.cp >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((d.cp - 0x10000) >> 10));
@@ -26,12 +26,12 @@ std::string Utf16::ToUtf8(std::u16string_view utf16) {
     for (size_t i = 0; i < utf16.size(); ++i) {
         const char16_t u = utf16[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-            utf8::Append(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+            unicode::AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
-            utf8::Append(out, 0xFFFD);
+            unicode::AppendUtf8(out, 0xFFFD);
         } else {
-            utf8::Append(out, u);
+            unicode::AppendUtf8(out, u);
         }
     }
     return out;
@@ -40,7 +40,7 @@ std::string Utf16::ToUtf8(std::u16string_view utf16) {
 size_t Utf16::Length(std::string_view text) {
     size_t n = 0;
     for (size_t i = 0; i < text.size();) {
-        const utf8::Decoded d = utf8::Decode(text, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(text, i);
         i += d.length;
         n += d.cp >= 0x10000 ? 2 : 1;
     }

@@ -61,7 +61,7 @@
 
 #include "app/console.h"
 #include "app/platform.h"
-#include "app/utf8.h"
+#include "app/unicode.h"
 #include "app/win_error.h"
 #include "app/win_raii.h"
 
@@ -144,10 +144,10 @@ std::string ReadQuoted(const std::string& line, size_t& i) {
                 if (cp >= 0xD800 && cp < 0xDC00) {
                     pendingHigh = cp;
                 } else if (cp >= 0xDC00 && cp < 0xE000 && pendingHigh) {
-                    utf8::Append(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                    unicode::AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                     pendingHigh = 0;
                 } else {
-                    utf8::Append(out, cp);
+                    unicode::AppendUtf8(out, cp);
                 }
                 break;
             }

@@ -1,13 +1,13 @@
 #pragma once
-// UTF-8 one code point at a time, for the readers that count or convert text themselves (the
-// JSON reader, the UTF-16 conversions of the interface). Ill-formed input is replaced by U+FFFD
+// Code points for the readers that count, convert or trim text themselves (the JSON reader, the
+// duration texts, the UTF-16 conversions of the interface). Ill-formed UTF-8 is replaced by U+FFFD
 // per maximal subpart, as the Unicode standard recommends and the platform's converter does, so
 // every decoder of the same bytes agrees with us. Portable.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace twr::utf8 {
+namespace twr::unicode {
 
 struct Decoded {
     char32_t cp;    // U+FFFD for an invalid sequence
@@ -16,7 +16,7 @@ struct Decoded {
 };
 
 // The code point at i (i < text.size()).
-[[nodiscard]] inline Decoded Decode(std::string_view text, size_t i) noexcept {
+[[nodiscard]] inline Decoded DecodeUtf8(std::string_view text, size_t i) noexcept {
     const auto b0 = static_cast<unsigned char>(text[i]);
     if (b0 < 0x80) return {b0, 1, true};
     size_t need;
@@ -50,7 +50,7 @@ struct Decoded {
 }
 
 // cp (a scalar value) as UTF-8.
-inline void Append(std::string& out, char32_t cp) {
+inline void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -68,4 +68,12 @@ inline void Append(std::string& out, char32_t cp) {
     }
 }
 
-}  // namespace twr::utf8
+// Unicode white space: every White_Space character (all of them lie below U+10000), the set the
+// platform's text functions trim.
+[[nodiscard]] constexpr bool IsWhiteSpace(char32_t cp) noexcept {
+    return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
+           cp == 0x3000;
+}
+
+}  // namespace twr::unicode
