@@ -297,10 +297,14 @@ Oleacc& Acc() {
     return acc;
 }
 
-std::string FromBstr(BSTR b) {
-    std::string s = b ? win::Narrow(std::wstring_view(b, ::SysStringLen(b))) : "";
-    ::SysFreeString(b);
-    return s;
+using unique_bstr = win::unique_any<BSTR, &::SysFreeString>;
+
+// A text property quoted, or null when the object gives none; the string is freed on every path.
+template <typename Get>
+std::string QuotedBstr(Get get) {
+    unique_bstr b;
+    if (FAILED(get(b.put())) || !b) return "null";
+    return Quote(win::Narrow(std::wstring_view(b.get(), ::SysStringLen(b.get()))));
 }
 
 // What a screen reader would read for the control: name, role, value, shortcut, state.
@@ -319,12 +323,9 @@ void AddMsaa(Obj& o, HWND h) {
     ::VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
-    BSTR b = nullptr;
-    o.Raw("name", SUCCEEDED(acc->get_accName(self, &b)) && b ? Quote(FromBstr(b)) : "null");
-    b = nullptr;
-    o.Raw("value", SUCCEEDED(acc->get_accValue(self, &b)) && b ? Quote(FromBstr(b)) : "null");
-    b = nullptr;
-    o.Raw("shortcut", SUCCEEDED(acc->get_accKeyboardShortcut(self, &b)) && b ? Quote(FromBstr(b)) : "null");
+    o.Raw("name", QuotedBstr([&](BSTR* b) { return acc->get_accName(self, b); }));
+    o.Raw("value", QuotedBstr([&](BSTR* b) { return acc->get_accValue(self, b); }));
+    o.Raw("shortcut", QuotedBstr([&](BSTR* b) { return acc->get_accKeyboardShortcut(self, b); }));
     VARIANT v;
     ::VariantInit(&v);
     if (SUCCEEDED(acc->get_accRole(self, &v)) && v.vt == VT_I4) {
