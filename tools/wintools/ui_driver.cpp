@@ -196,7 +196,15 @@ long long Int(const Args& a, const std::string& key, std::optional<long long> fa
         if (!fallback) throw std::runtime_error("missing " + key + "=");
         return *fallback;
     }
-    return std::stoll(it->second, nullptr, 0);
+    size_t used = 0;
+    long long value = 0;
+    try {
+        value = std::stoll(it->second, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != it->second.size()) throw std::runtime_error("not a number: " + key + "=" + it->second);
+    return value;
 }
 
 std::optional<std::string> Opt(const Args& a, const std::string& key) {
