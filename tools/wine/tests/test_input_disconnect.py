@@ -123,6 +123,37 @@ def _case(h, d, label, settings, fail, sink, text, kind, goes_on):
     return x
 
 
+def _unattended(h, d, mic, sink):
+    folder = h.scratch()
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_resume_unattended=True)
+    proc = h.popen([])
+    try:
+        window = window_of(h, d, proc)
+        d.key(window, "Alt+S")
+        said_in_order(h, ["Recording started"])
+        time.sleep(2.5)
+        _fail_input(h, 1, sink)
+        said_in_order(h, ["Recording started", "Waiting for microphone to reconnect before resuming...",
+                          "Microphone found. Recording again after error.", "Recording started"], 15)
+        assert not [w for w in d("windows", pid=d("find", caption="Tapewright")["pid"])["windows"]
+                    if w["text"] == "Microphone Disconnected"]
+        assert buttons(d, window) == RECORDING, buttons(d, window)
+        time.sleep(1.5)
+        d.key(window, "Alt+T")
+        wait("the result", lambda: spoken(h)[-1].startswith("Recording saved"), 15)
+        print("    unattended: spoken %r" % spoken(h))
+        d.key(window, "Alt+X")
+        assert proc.wait(timeout=20) == 0
+    finally:
+        close_all(proc)
+    assert (2, "Microphone Disconnected", "Microphone 1 disconnected. Recording stopped.") in notifications(h)
+    parts = wavs(folder)
+    assert len(parts) == 2 and len(set(os.path.basename(f) for f in parts)) == 2, parts
+    for f in parts:
+        x, _ = samples(f)
+        assert abs(tone_of(x[:, 0], RATE)[0] - 440) < 2, f
+
+
 def test_a_failed_input_stops_the_recording_or_with_two_and_continue_set_the_other_goes_on(h):
     ids = monitor_ids(h)
     a, b = h.sinks
@@ -145,5 +176,9 @@ def test_a_failed_input_stops_the_recording_or_with_two_and_continue_set_the_oth
             # Two inputs, continue not set: losing input 2 stops the recording.
             x = _case(h, d, "two-stop", dict(device_id=ids[0], device2_id=ids[1]), 2, b, STOPS, 2, False)
             assert len(x) > 2 * RATE, len(x)
+
+            # Unattended: no box; the wait is spoken, and as the input is still listed the recording
+            # starts again in a new file.
+            _unattended(h, d, ids[1], b)
     finally:
         close_all(*players)
