@@ -10,6 +10,8 @@ import time
 from audio_helpers import monitor_ids, play, stop
 from ui_helpers import Driver
 
+WINDOW_TEST = True
+
 TITLE = "Tapewright"
 # The start-up check would reach for the network; the update tests have their own host.
 CHECK_UPDATES = False

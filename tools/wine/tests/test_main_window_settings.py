@@ -6,6 +6,8 @@ from audio_helpers import monitor_ids
 from test_main_window import _buttons, _lines, _said_in_order, _settings, _spoken, _wait, _window
 from ui_helpers import Driver
 
+WINDOW_TEST = True
+
 
 def test_settings_hold_a_due_auto_start_until_closed_and_rename_the_window(h):
     folder = h.scratch()

@@ -7,6 +7,8 @@ import signal
 
 from ui_helpers import Driver, mnemonic, plain, screenshot, spoken, spoken_name, tab_stops, wait_exit
 
+WINDOW_TEST = True
+
 # The settings dialog's tab stops in template order, with what a screen reader names them.
 SETTINGS_STOPS = [
     (2001, "Device Sort Order:"), (2002, "Primary Input 1:"), (2003, "Secondary Input 2:"),
