@@ -3,7 +3,8 @@
 
 Starts what the tests need and stops it again: a private WINEPREFIX for this run, an Xvfb
 display and a PulseAudio daemon with two null sinks whose monitors serve as capture endpoints.
-Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fails by raising.
+Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fails by raising. A
+module that drives windows sets WINDOW_TEST = True; --skip-window leaves it out (the Wine 10 run).
 Prints which Wine it runs under, one line per test and a closing line "<wine --version>: N passed,
 N failed"; exits 1 when any failed.
 """
