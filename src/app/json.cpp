@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/errors.h"
+#include "app/unicode.h"
 
 namespace twr {
 
@@ -14,70 +15,11 @@ namespace {
 
 // ---- UTF-8 ------------------------------------------------------------------------------
 
-struct Decoded {
-    char32_t cp;     // U+FFFD for an invalid sequence
-    size_t length;   // bytes consumed: the whole sequence, or its maximal invalid subpart
-    bool valid;
-};
-
-// One code point at i (i < text.size()), replacing ill-formed input by maximal subparts as
-// the Unicode standard recommends, so every decoder of the same bytes agrees with us.
-Decoded DecodeUtf8(std::string_view text, size_t i) noexcept {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) return {b0, 1, true};
-    size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    char32_t cp;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return {0xFFFD, 1, false};
-    }
-    size_t j = i + 1;
-    for (size_t k = 0; k < need; ++k, ++j) {
-        if (j >= text.size()) return {0xFFFD, j - i, false};
-        const auto b = static_cast<unsigned char>(text[j]);
-        const unsigned char l = k == 0 ? lo : 0x80, h = k == 0 ? hi : 0xBF;
-        if (b < l || b > h) return {0xFFFD, j - i, false};
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    return {cp, need + 1, true};
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The UTF-16 index of a byte offset, for error messages.
 size_t Utf16Index(std::string_view text, size_t offset) noexcept {
     size_t units = 0;
     for (size_t i = 0; i < offset && i < text.size();) {
-        const Decoded d = DecodeUtf8(text, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(text, i);
         units += (d.valid && d.cp >= 0x10000) ? 2 : 1;
         i += d.length;
     }
@@ -391,7 +333,7 @@ private:
             if (IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-') {
                 ++pos_;
             } else if (static_cast<unsigned char>(c) >= 0x80) {
-                const Decoded d = DecodeUtf8(text_, pos_);
+                const unicode::Decoded d = unicode::DecodeUtf8(text_, pos_);
                 if (!d.valid || d.cp > 0xFFFF || !IsUnicodeDecimalDigit(d.cp)) break;
                 foreignDigit = true;
                 pos_ += d.length;
@@ -436,7 +378,7 @@ private:
         // U+FFFD, as it would when the text is written to a UTF-8 file.
         char16_t pendingHigh = 0;
         auto flushPending = [&] {
-            if (pendingHigh) AppendUtf8(out, 0xFFFD);
+            if (pendingHigh) unicode::AppendUtf8(out, 0xFFFD);
             pendingHigh = 0;
         };
         for (;;) {
@@ -463,14 +405,14 @@ private:
                     pendingHigh = unit;
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (pendingHigh) {
-                        AppendUtf8(out, 0x10000 + ((char32_t(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
+                        unicode::AppendUtf8(out, 0x10000 + ((char32_t(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
                         pendingHigh = 0;
                     } else {
-                        AppendUtf8(out, 0xFFFD);
+                        unicode::AppendUtf8(out, 0xFFFD);
                     }
                 } else {
                     flushPending();
-                    AppendUtf8(out, unit);
+                    unicode::AppendUtf8(out, unit);
                 }
                 continue;
             }
@@ -693,29 +635,34 @@ std::string DecodeFileText(std::string_view bytes) {
                 if (unitSize == 2 && u >= 0xD800 && u <= 0xDBFF && k + 1 < count) {
                     const uint32_t lo = unitAt(k + 1);
                     if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                        unicode::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                         ++k;
                         continue;
                     }
                 }
                 if ((u >= 0xD800 && u <= 0xDFFF) || u > 0x10FFFF) u = 0xFFFD;
-                AppendUtf8(out, u);
+                unicode::AppendUtf8(out, u);
             }
-            if (bytes.size() % static_cast<size_t>(unitSize)) AppendUtf8(out, 0xFFFD);
+            if (bytes.size() % static_cast<size_t>(unitSize)) unicode::AppendUtf8(out, 0xFFFD);
             return out;
         }
     }
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size();) {
-        const Decoded d = DecodeUtf8(bytes, i);
+        const unicode::Decoded d = unicode::DecodeUtf8(bytes, i);
         if (d.valid) out.append(bytes.substr(i, d.length));
-        else AppendUtf8(out, 0xFFFD);
+        else unicode::AppendUtf8(out, 0xFFFD);
         i += d.length;
     }
     return out;
 }
 
-std::string InvariantNumberText(double value) {
+namespace {
+
+// The shortest digits that read back as the same value of T, in fixed notation for decimal
+// exponents from -4 to maxFixed, else in the exponent form.
+template <class T>
+std::string ShortestNumberText(T value, int maxFixed) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
     char buf[64];
@@ -736,7 +683,7 @@ std::string InvariantNumberText(double value) {
     if (!expText.empty() && expText.front() == '+') expText.remove_prefix(1);
     std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
 
-    if (exponent > -5 && exponent < 15) {
+    if (exponent > -5 && exponent <= maxFixed) {
         if (exponent >= 0) {
             const size_t intLen = static_cast<size_t>(exponent) + 1;
             if (digits.size() <= intLen) {
@@ -766,6 +713,12 @@ std::string InvariantNumberText(double value) {
     out += std::to_string(absExp);
     return out;
 }
+
+}  // namespace
+
+std::string InvariantNumberText(double value) { return ShortestNumberText(value, 14); }
+
+std::string InvariantFloatText(float value) { return ShortestNumberText(value, 6); }
 
 bool TryParseInvariantDouble(std::string_view text, double& value) noexcept {
     return ParseFloatRun(TrimNumberWhite(text), value);

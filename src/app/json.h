@@ -129,6 +129,8 @@ private:
 // from -4 to 14, else a mantissa, "E", a sign and at least two exponent digits (1E-05,
 // 1E+15). Infinities and NaN give "Infinity", "-Infinity" and "NaN".
 [[nodiscard]] std::string InvariantNumberText(double value);
+// The same for a single-precision value, its own shortest digits, fixed up to exponent 6.
+[[nodiscard]] std::string InvariantFloatText(float value);
 // A floating-point number: white space at both ends, one leading sign, a decimal point and an
 // exponent allowed, no group separators; a magnitude beyond the range reads as infinity.
 [[nodiscard]] bool TryParseInvariantDouble(std::string_view text, double& value) noexcept;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/unicode.h"
+
 namespace twr {
 
 namespace {
@@ -38,12 +40,7 @@ long CodePointAt(std::string_view s, size_t i, size_t length) noexcept {
     return cp;
 }
 
-// Unicode white space (every White_Space character; all of them lie below U+10000).
-bool IsWhiteSpace(long cp) noexcept {
-    return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
-           cp == 0x205F || cp == 0x3000;
-}
+bool IsWhiteSpace(long cp) noexcept { return cp >= 0 && unicode::IsWhiteSpace(static_cast<char32_t>(cp)); }
 
 // Length of the white-space character at the start of s, or 0.
 size_t LeadingWhiteLength(std::string_view s) noexcept {

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "app/config.h"
@@ -17,41 +15,13 @@
 #include "recording/recorder.h"
 #include "recording/wasapi.h"
 #include "recording/wav_file.h"
+#include "selftest/suite_harness.h"
 
 namespace twr {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The callbacks say their lines from the writer thread, which may still be running when the
-// harness gives up waiting for it, so the report is shared and each line is added under a lock.
-struct Harness {
-    std::mutex lock;
-    std::string report;
-    int passed = 0;
-    std::vector<std::string> failures;
-
-    void Say(const std::string& text) {
-        std::lock_guard guard(lock);
-        report += text;
-        report += "\r\n";
-        Console::WriteLine(text);
-    }
-    void Check(bool ok, const std::string& label) {
-        if (ok) {
-            ++passed;
-            Say("   ok   " + label);
-        } else {
-            failures.push_back(label);
-            Say("   FAIL " + label);
-        }
-    }
-    std::string Report() {
-        std::lock_guard guard(lock);
-        return report;
-    }
-};
 
 // Shared with the recorder's callbacks, which may still run after the harness stops waiting.
 struct RunState {
@@ -61,20 +31,6 @@ struct RunState {
     std::vector<std::string> events;
     std::atomic<int> splits{0};
 };
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string NewGuidHex() {
-    std::random_device rd;
-    std::string hex;
-    static const char* digits = "0123456789abcdef";
-    for (int i = 0; i < 32; ++i) hex += digits[rd() % 16];
-    return hex;
-}
 
 const char* StatusName(FinalizationStatus s) {
     switch (s) {
@@ -100,8 +56,11 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
     return !rel.empty() && *rel.begin() != "..";
 }
 
-int RunRecording(const std::shared_ptr<Harness>& harness, const CaptureTestOptions& o, const fs::path& scratch) {
-    Harness& h = *harness;
+// The harness is shared with the recorder's callbacks, which say their lines from the writer
+// thread and may still run after the wait for it gives up.
+int RunRecording(const std::shared_ptr<SuiteHarness>& harness, const CaptureTestOptions& o, const fs::path& scratch) {
+    SuiteHarness& h = *harness;
+    const auto Fixed = SuiteHarness::Fixed;
     auto apartment = CaptureTest::EnterApartment();
     const std::vector<AudioDevice> devices = Wasapi::EnumerateDevices();
     const AudioDevice* input1 = nullptr;
@@ -261,10 +220,8 @@ int RunRecording(const std::shared_ptr<Harness>& harness, const CaptureTestOptio
     h.Check(captured < o.seconds * 1.15, "captured audio is not overrunning the run");
     h.Check(framesBeforeStop >= 1, "frames were being written before stop was requested");
 
-    h.Say("");
-    h.Say(std::to_string(h.passed) + " capture checks passed, " + std::to_string(h.failures.size()) + " failed.");
-    for (const auto& f : h.failures) h.Say("  FAIL: " + f);
-    return h.failures.empty() ? 0 : 1;
+    h.Summary("capture checks");
+    return h.ExitCode();
 }
 
 }  // namespace
@@ -308,23 +265,19 @@ int CaptureTest::Run(const std::vector<std::string>& args) {
         Console::ErrorLine(std::string("Error: ") + e.what());
         return 1;
     }
-    auto h = std::make_shared<Harness>();
-    const fs::path scratch = platform::TempDir() / ("twr_captest_" + NewGuidHex());
+    auto h = std::make_shared<SuiteHarness>("twr_captest_report.txt");
+    h->PrintChecks(true);
+    const fs::path scratch = platform::TempDir() / SuiteHarness::UniqueName("twr_captest_");
     int result = 1;
     try {
         platform::CreateDirectories(scratch);
         result = RunRecording(h, options, scratch);
-    } catch (const std::exception& e) {
-        h->Say("Harness crashed: " + FullText(e));
-        result = 1;
     } catch (...) {
-        h->Say("Harness crashed: unknown exception");
+        // No summary after a crash: the line and exit code 1.
+        h->Say(SuiteHarness::CrashText(std::current_exception()));
         result = 1;
     }
-    try {
-        platform::WriteFileDurable(platform::TempDir() / "twr_captest_report.txt", h->Report());
-    } catch (...) {
-    }
+    h->WriteReport();
     if (!options.keep) {
         std::error_code ec;
         fs::remove_all(scratch, ec);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "app/errors.h"
 #include "app/platform.h"
@@ -107,12 +106,6 @@ double SignalTest::Goertzel(const std::vector<float>& samples, std::size_t start
     return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) / (static_cast<double>(count) * 0.5);
 }
 
-std::string SignalTest::Fixed(double value, int decimals) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 int SignalTest::Finish(SuiteHarness& h) {
     h.Summary("signal checks");
     h.WriteReport();
@@ -120,6 +113,7 @@ int SignalTest::Finish(SuiteHarness& h) {
 }
 
 void SignalTest::CheckRecording(SuiteHarness& h, const std::vector<std::filesystem::path>& files) {
+    const auto Fixed = SuiteHarness::Fixed;
     h.Check(files.size() == 1, "exactly one file produced");
     if (files.empty()) return;
     const std::filesystem::path& file = files.front();

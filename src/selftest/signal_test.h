@@ -46,8 +46,6 @@ public:
     static void CheckRecording(SuiteHarness& h, const std::vector<std::filesystem::path>& files);
     // The summary ("signal checks"), the report file; the exit code.
     static int Finish(SuiteHarness& h);
-    // Fixed-point with the given decimals ("0.5000").
-    [[nodiscard]] static std::string Fixed(double value, int decimals);
 
     struct Stereo {
         std::vector<float> left;
@@ -55,7 +53,7 @@ public:
     };
     // The samples of a 24-bit stereo RF64 file as this recorder writes it (data from byte 80, the
     // data size at byte 28). The frame count is what the size claims, but never more than the file
-    // holds. IoError when the file cannot be read, FormatError when it is too short for the size.
+    // holds. IoError when the file cannot be read, FormatError when it is too short for its header.
     [[nodiscard]] static Stereo ReadPcm24Stereo(const std::filesystem::path& path);
     // Signed 24-bit little-endian at offset, sign-extended.
     [[nodiscard]] static std::int32_t Sample24(const std::uint8_t* bytes, std::size_t offset) noexcept;

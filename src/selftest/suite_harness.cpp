@@ -1,52 +1,17 @@
 #include "selftest/suite_harness.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "app/console.h"
 #include "app/errors.h"
+#include "app/json.h"
 #include "app/platform.h"
 
 namespace twr {
 
 namespace {
-
-// Lays out shortest round-trip digits: fixed notation while the decimal exponent lies in
-// -4..maxFixed, else one digit, the rest after a point, "E", a sign and two or more digits.
-template <class T>
-std::string ShortestText(T value, int maxFixed) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-    char buf[64];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-    std::string_view sci(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0);
-    std::string out;
-    if (!sci.empty() && sci.front() == '-') {
-        out += '-';
-        sci.remove_prefix(1);
-    }
-    const size_t ePos = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(0, ePos))
-        if (c != '.') digits += c;
-    int exponent = 0;
-    std::string_view expText = sci.substr(ePos + 1);
-    if (!expText.empty() && expText.front() == '+') expText.remove_prefix(1);
-    std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
-    if (exponent >= -4 && exponent <= maxFixed) {
-        if (exponent < 0) return out + "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
-        const size_t intLen = static_cast<size_t>(exponent) + 1;
-        if (digits.size() <= intLen) return out + digits + std::string(intLen - digits.size(), '0');
-        return out + digits.substr(0, intLen) + "." + digits.substr(intLen);
-    }
-    out += digits[0];
-    if (digits.size() > 1) out.append(".").append(digits, 1);
-    const int absExp = exponent < 0 ? -exponent : exponent;
-    out += exponent < 0 ? "E-" : "E+";
-    if (absExp < 10) out += '0';
-    return out + std::to_string(absExp);
-}
 
 template <class T>
 bool SameFloat(T a, T b) {
@@ -61,6 +26,7 @@ SuiteHarness::SuiteHarness(std::string reportName, LineSink printLine)
 }
 
 void SuiteHarness::Say(std::string_view line) {
+    const std::lock_guard guard(*reportLock_);
     report_ += line;
     report_ += "\r\n";
     printLine_(line);
@@ -122,8 +88,8 @@ void SuiteHarness::Eq(const char* actual, const char* expected, std::string_view
 }
 
 std::string SuiteHarness::Text(bool value) { return value ? "True" : "False"; }
-std::string SuiteHarness::Text(double value) { return ShortestText(value, 14); }
-std::string SuiteHarness::Text(float value) { return ShortestText(value, 6); }
+std::string SuiteHarness::Text(double value) { return InvariantNumberText(value); }
+std::string SuiteHarness::Text(float value) { return InvariantFloatText(value); }
 
 std::string SuiteHarness::CrashText(std::exception_ptr error) {
     try {
@@ -137,6 +103,22 @@ std::string SuiteHarness::CrashText(std::exception_ptr error) {
     } catch (...) {
         return "Harness crashed: unknown exception (not derived from std::exception)";
     }
+}
+
+std::string SuiteHarness::MessageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+std::string SuiteHarness::Fixed(double value, int decimals) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
 }
 
 bool SuiteHarness::Guard(const std::function<void()>& body) {
@@ -156,11 +138,16 @@ void SuiteHarness::Summary(std::string_view noun) {
     for (const std::string& f : failures_) Say("  FAIL: " + f);
 }
 
+std::string SuiteHarness::Report() const {
+    const std::lock_guard guard(*reportLock_);
+    return report_;
+}
+
 std::filesystem::path SuiteHarness::ReportPath() const { return platform::TempDir() / reportName_; }
 
 void SuiteHarness::WriteReport() noexcept {
     try {
-        platform::WriteFileDurable(ReportPath(), report_);
+        platform::WriteFileDurable(ReportPath(), Report());
     } catch (...) {
     }
 }

@@ -2,11 +2,15 @@
 // The shape every built-in test suite shares: section lines, silent checks, equality checks
 // whose failure names the expected and the actual value, the summary with its "  FAIL: " lines,
 // the crash line, and the report file in the temporary folder (UTF-8 without byte-order mark,
-// CR LF, the exact text printed). Portable; one instance per suite run, main thread only.
+// CR LF, the exact text printed). Portable; one instance per suite run. The checks and the
+// summary belong to the thread that runs the suite; Say may also come from a callback of the
+// code under test on another thread.
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +27,7 @@ public:
     // printLine: where printed lines go; standard output when empty.
     explicit SuiteHarness(std::string reportName, LineSink printLine = {});
 
-    // Appends the line to the report and prints it.
+    // Appends the line to the report and prints it; safe from any thread.
     void Say(std::string_view line);
     // "-- " + title.
     void Section(std::string_view title);
@@ -67,7 +71,7 @@ public:
 
     [[nodiscard]] int Passed() const noexcept { return passed_; }
     [[nodiscard]] const std::vector<std::string>& Failures() const noexcept { return failures_; }
-    [[nodiscard]] const std::string& Report() const noexcept { return report_; }
+    [[nodiscard]] std::string Report() const;
     [[nodiscard]] std::filesystem::path ReportPath() const;
 
     // How the values appear in the failure messages.
@@ -78,6 +82,10 @@ public:
     [[nodiscard]] static std::string Text(float value);
     // "Harness crashed: " + the type and the message of the exception.
     [[nodiscard]] static std::string CrashText(std::exception_ptr error);
+    // The exception's message, whatever its type.
+    [[nodiscard]] static std::string MessageOf(std::exception_ptr error);
+    // Fixed-point with the given decimals ("0.5000"), as measured values are printed.
+    [[nodiscard]] static std::string Fixed(double value, int decimals);
     // prefix + a new random 128-bit value as 32 hexadecimal digits: a fresh scratch name.
     [[nodiscard]] static std::string UniqueName(std::string_view prefix);
 
@@ -86,6 +94,8 @@ private:
 
     std::string reportName_;
     LineSink printLine_;
+    // Guards report_ and printing; held by pointer so that a harness can still be moved.
+    std::unique_ptr<std::mutex> reportLock_ = std::make_unique<std::mutex>();
     std::string report_;
     int passed_ = 0;
     std::vector<std::string> failures_;

@@ -24,16 +24,6 @@ std::string Pad(std::string_view text, size_t width) {
     return out;
 }
 
-std::string Message(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
-
 }  // namespace
 
 std::string TimingTest::N1(double value) {
@@ -65,7 +55,7 @@ int64_t TimingTest::Time(SuiteHarness& h, std::string_view label, const std::fun
     try {
         action();
     } catch (...) {
-        h.Say(FailedLine(label, Message(std::current_exception())));
+        h.Say(FailedLine(label, SuiteHarness::MessageOf(std::current_exception())));
         return -1;
     }
     const double ms = (platform::MonotonicSeconds() - start) * 1000.0;
@@ -96,7 +86,7 @@ int TimingTest::Run() {
         const auto info = Updater::Check();
         result = info ? info->Tag + " available" : "up to date";
     } catch (...) {
-        result = "failed: " + Message(std::current_exception());
+        result = "failed: " + SuiteHarness::MessageOf(std::current_exception());
     }
     h.Say(PhaseLine("Updater.Check (startup update check)", (platform::MonotonicSeconds() - start) * 1000.0) +
           "   <-- network");
@@ -112,7 +102,7 @@ int TimingTest::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             Time(h, label, stop);
         } catch (...) {
-            h.Say(FailedLine(label, Message(std::current_exception())));
+            h.Say(FailedLine(label, SuiteHarness::MessageOf(std::current_exception())));
         }
     };
     std::unique_ptr<DriveMonitor> monitor;

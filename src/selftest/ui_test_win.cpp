@@ -23,16 +23,6 @@ namespace twr {
 
 namespace {
 
-std::string MessageOf(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
-
 bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
 // Destroys the test's window when the test ends, also when it ends by an exception; declared
@@ -61,7 +51,7 @@ public:
         try {
             window = dialog.CreateModeless(nullptr);
         } catch (...) {
-            h_.Fail(name + " failed to create: " + MessageOf(std::current_exception()));
+            h_.Fail(name + " failed to create: " + SuiteHarness::MessageOf(std::current_exception()));
             return nullptr;
         }
         scope.Set(window);
@@ -137,7 +127,7 @@ void TestSettings(SuiteHarness& h, Config& config) {
     try {
         devices = Wasapi::EnumerateDevices();
     } catch (...) {
-        h.Say("   (device enumeration unavailable: " + MessageOf(std::current_exception()) + ")");
+        h.Say("   (device enumeration unavailable: " + SuiteHarness::MessageOf(std::current_exception()) + ")");
     }
     SettingsDialog dialog(config, devices);
     WindowScope scope;

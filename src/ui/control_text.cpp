@@ -2,22 +2,14 @@
 
 #include <algorithm>
 
+#include "app/unicode.h"
 #include "ui/utf16.h"
 
 namespace twr {
 
-namespace {
-
-bool IsWhiteSpace(char16_t u) {
-    return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x85 || u == 0xA0 || u == 0x1680 ||
-           (u >= 0x2000 && u <= 0x200A) || u == 0x2028 || u == 0x2029 || u == 0x202F || u == 0x205F || u == 0x3000;
-}
-
-}  // namespace
-
 std::string ControlText::TrimEnd(std::string_view text) {
     std::u16string units = Utf16::FromUtf8(text);
-    while (!units.empty() && IsWhiteSpace(units.back())) units.pop_back();
+    while (!units.empty() && unicode::IsWhiteSpace(units.back())) units.pop_back();
     return Utf16::ToUtf8(units);
 }
 

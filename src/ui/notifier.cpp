@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/log.h"
+#include "app/unicode.h"
 #include "ui/utf16.h"
 
 namespace twr {
@@ -13,14 +14,6 @@ namespace twr {
 namespace {
 
 bool IsRunSpace(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
-// White space as the platform's text functions count it: the Unicode separators and the
-// control characters tab to carriage return, U+0085.
-bool IsWhiteSpace(char16_t c) noexcept {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
-}
 
 std::u16string Flatten16(std::u16string_view text) {
     std::u16string out;
@@ -35,7 +28,7 @@ std::u16string Flatten16(std::u16string_view text) {
             inRun = false;
         }
     }
-    while (!out.empty() && IsWhiteSpace(out.back())) out.pop_back();
+    while (!out.empty() && unicode::IsWhiteSpace(out.back())) out.pop_back();
     return out;
 }
 

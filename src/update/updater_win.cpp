@@ -23,6 +23,8 @@ void CloseAlgorithm(BCRYPT_ALG_HANDLE h) noexcept { ::BCryptCloseAlgorithmProvid
 void DestroyHash(BCRYPT_HASH_HANDLE h) noexcept { ::BCryptDestroyHash(h); }
 using unique_bcrypt_alg = win::unique_any<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
 using unique_bcrypt_hash = win::unique_any<BCRYPT_HASH_HANDLE, DestroyHash>;
+void CloseFind(HANDLE h) noexcept { ::FindClose(h); }
+using unique_find = win::unique_any<HANDLE, CloseFind, -1>;
 
 void CheckStatus(NTSTATUS status, const char* call) {
     if (status < 0) throw PlatformError(std::string(call) + " failed, status " + std::to_string(status), status);
@@ -58,20 +60,17 @@ std::string Sha256Hex(std::string_view bytes) {
 std::vector<std::string> ListFiles(const fs::path& folder) {
     WIN32_FIND_DATAW data{};
     const fs::path pattern = folder / L"*";
-    HANDLE found = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) {
+    const unique_find found(
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+    if (!found) {
         const DWORD err = ::GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return {};
         ThrowFileError("Could not list '" + platform::PathText(folder) + "'", err);
     }
-    struct FindCloser {
-        HANDLE h;
-        ~FindCloser() { ::FindClose(h); }
-    } closer{found};
     std::vector<std::string> names;
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(win::Narrow(data.cFileName));
-    } while (::FindNextFileW(found, &data));
+    } while (::FindNextFileW(found.get(), &data));
     const DWORD err = ::GetLastError();
     if (err != ERROR_NO_MORE_FILES) ThrowFileError("Could not list '" + platform::PathText(folder) + "'", err);
     return names;

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
+#include <thread>
 
 #include "app/errors.h"
 #include "test_support.h"
@@ -120,6 +122,28 @@ TEST(SuiteHarness, UniqueNamesCarryThirtyTwoHexDigits) {
     EXPECT_NE(a, b);
     ASSERT_EQ(a.size(), 13u + 32u);
     EXPECT_EQ(a.find_first_not_of("0123456789abcdef", 13), std::string::npos);
+}
+
+// The capture test's recorder callbacks say their lines from the writer thread while the suite
+// checks on its own: no line may be lost or torn, in the report or on the way out.
+TEST(SuiteHarness, LinesSaidFromSeveralThreadsArriveWhole) {
+    std::vector<std::string> printed;
+    SuiteHarness h("unused.txt", [&](std::string_view line) { printed.emplace_back(line); });
+    constexpr int kThreads = 4, kLines = 500;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([&h, t] {
+            for (int i = 0; i < kLines; ++i) h.Say("   [event] " + std::to_string(t) + "/" + std::to_string(i));
+        });
+    for (int i = 0; i < kLines; ++i) h.Check(true, "main");
+    for (std::thread& w : writers) w.join();
+
+    EXPECT_EQ(h.Passed(), kLines);
+    ASSERT_EQ(printed.size(), static_cast<size_t>(kThreads * kLines));
+    EXPECT_EQ(std::set<std::string>(printed.begin(), printed.end()).size(), printed.size());
+    std::string expected;
+    for (const std::string& line : printed) expected += line + "\r\n";
+    EXPECT_EQ(h.Report(), expected) << "the report holds the printed lines in the printed order";
 }
 
 }  // namespace

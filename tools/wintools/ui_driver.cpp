@@ -63,6 +63,7 @@
 
 #include "app/console.h"
 #include "app/platform.h"
+#include "app/unicode.h"
 #include "app/win_error.h"
 #include "app/win_raii.h"
 
@@ -119,24 +120,6 @@ std::string Array(const std::vector<std::string>& items) {
 
 // ---- command parsing -----------------------------------------------------------------------
 
-void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Reads a double-quoted value with JSON escapes starting at line[i] == '"'; i ends after it.
 std::string ReadQuoted(const std::string& line, size_t& i) {
     std::string out;
@@ -163,10 +146,10 @@ std::string ReadQuoted(const std::string& line, size_t& i) {
                 if (cp >= 0xD800 && cp < 0xDC00) {
                     pendingHigh = cp;
                 } else if (cp >= 0xDC00 && cp < 0xE000 && pendingHigh) {
-                    AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                    unicode::AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                     pendingHigh = 0;
                 } else {
-                    AppendUtf8(out, cp);
+                    unicode::AppendUtf8(out, cp);
                 }
                 break;
             }
@@ -213,7 +196,15 @@ long long Int(const Args& a, const std::string& key, std::optional<long long> fa
         if (!fallback) throw std::runtime_error("missing " + key + "=");
         return *fallback;
     }
-    return std::stoll(it->second, nullptr, 0);
+    size_t used = 0;
+    long long value = 0;
+    try {
+        value = std::stoll(it->second, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != it->second.size()) throw std::runtime_error("not a number: " + key + "=" + it->second);
+    return value;
 }
 
 std::optional<std::string> Opt(const Args& a, const std::string& key) {
@@ -316,10 +307,14 @@ Oleacc& Acc() {
     return acc;
 }
 
-std::string FromBstr(BSTR b) {
-    std::string s = b ? win::Narrow(std::wstring_view(b, ::SysStringLen(b))) : "";
-    ::SysFreeString(b);
-    return s;
+using unique_bstr = win::unique_any<BSTR, &::SysFreeString>;
+
+// A text property quoted, or null when the object gives none; the string is freed on every path.
+template <typename Get>
+std::string QuotedBstr(Get get) {
+    unique_bstr b;
+    if (FAILED(get(b.put())) || !b) return "null";
+    return Quote(win::Narrow(std::wstring_view(b.get(), ::SysStringLen(b.get()))));
 }
 
 // What a screen reader would read for the control: name, role, value, shortcut, state.
@@ -338,12 +333,9 @@ void AddMsaa(Obj& o, HWND h) {
     ::VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
-    BSTR b = nullptr;
-    o.Raw("name", SUCCEEDED(acc->get_accName(self, &b)) && b ? Quote(FromBstr(b)) : "null");
-    b = nullptr;
-    o.Raw("value", SUCCEEDED(acc->get_accValue(self, &b)) && b ? Quote(FromBstr(b)) : "null");
-    b = nullptr;
-    o.Raw("shortcut", SUCCEEDED(acc->get_accKeyboardShortcut(self, &b)) && b ? Quote(FromBstr(b)) : "null");
+    o.Raw("name", QuotedBstr([&](BSTR* b) { return acc->get_accName(self, b); }));
+    o.Raw("value", QuotedBstr([&](BSTR* b) { return acc->get_accValue(self, b); }));
+    o.Raw("shortcut", QuotedBstr([&](BSTR* b) { return acc->get_accKeyboardShortcut(self, b); }));
     VARIANT v;
     ::VariantInit(&v);
     if (SUCCEEDED(acc->get_accRole(self, &v)) && v.vt == VT_I4) {

@@ -50,6 +50,7 @@ def test_ui_driver_escape_and_errors(h):
         assert not d("find", caption="No Such Window", timeout=100, check=False)["ok"]
         assert "unknown key" in d("key", hwnd=dlg, keys="Ctrl+Nokey", check=False)["error"]
         assert "unknown command" in d("frobnicate", check=False)["error"]
+        assert d("focus", hwnd="12abc", check=False)["error"] == "not a number: hwnd=12abc"
         d.key(dlg, "Escape")
         d.gone(dlg)
         assert host.rest() == (0, ["result 2 name= colour=0 loud=0 box=0"])

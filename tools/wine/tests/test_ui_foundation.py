@@ -116,6 +116,8 @@ def test_dialog_failure_takes_the_fatal_path(h):
             assert failure.endswith("Test failure from a dialog command"), box
             assert where.startswith("Details were written to:\r\n") and where.endswith("twr_diagnostic.log"), box
             assert box["icon_kind"] == "error", box
+            if not flag:
+                screenshot(h, d, "fatal-box")
             d.key(box["hwnd"], "Enter")
             rc, lines = host.rest()
         assert rc == 1 and not any(x.startswith("RESULT") for x in lines), (flag, rc, lines)
