@@ -83,8 +83,8 @@ class Session:
     """Runs steps inside one pair of namespaces; every wait is bounded."""
 
     def __init__(self, h):
-        if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("ip"):
-            raise h.Skip("needs root, unshare and ip for private namespaces")
+        if os.geteuid() != 0 or not all(shutil.which(t) for t in ("unshare", "ip", "openssl")):
+            raise h.Skip("needs root, unshare and ip for private namespaces, openssl for the test CA")
         self.h = h
         self.dir = h.scratch()
         self.certs = make_certificates(self.dir)

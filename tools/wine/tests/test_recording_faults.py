@@ -12,6 +12,8 @@ from recording_helpers import (DASHBOARD, IDLE, RECORDING, STATS, buttons, close
                                write_settings)
 from ui_helpers import Driver
 
+WINDOW_TEST = True
+
 DEVICE_NOT_FOUND = ("CRITICAL: Your explicitly configured audio device is missing!\r\n\r\nThe device matching "
                     "ID:\r\n'%s'\r\n\r\ncould not be found. It may be disconnected, powered off, or disabled in "
                     "Windows.\r\n\r\nFor safety and privacy, this application WILL NOT automatically fall back to "

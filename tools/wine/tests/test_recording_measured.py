@@ -9,6 +9,8 @@ from recording_helpers import (close_all, play, said_in_order, samples, shot, to
                                write_settings)
 from ui_helpers import Driver
 
+WINDOW_TEST = True
+
 
 def _shown_after(h, d, args, caption, exe=None):
     started = time.time()

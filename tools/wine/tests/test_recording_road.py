@@ -11,6 +11,8 @@ from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, START, STATS,
                                wait, wavs, window_of, write_settings)
 from ui_helpers import Driver
 
+WINDOW_TEST = True
+
 STATS_LINE = re.compile(r"^Recording time, (\d+ minutes, )?\d+ seconds\. \d+\.\d\d MB Storage used on current split"
                         r"( \(Split (\d+)\))?\.$")
 

@@ -11,6 +11,8 @@ import time
 
 from ui_helpers import Driver, screenshot, walk_dialog, wait_exit
 
+WINDOW_TEST = True
+
 TITLE = "Incomplete Recording Detected"
 MESSAGE = ("Tapewright was closed unexpectedly during your last session, and a recording may not have been "
            "finalized correctly.\n\nFile: {}\n\nWould you like to attempt to repair this audio file now?")

@@ -7,6 +7,8 @@ import signal
 
 from ui_helpers import Driver, mnemonic, plain, screenshot, spoken, spoken_name, tab_stops, wait_exit
 
+WINDOW_TEST = True
+
 # The settings dialog's tab stops in template order, with what a screen reader names them.
 SETTINGS_STOPS = [
     (2001, "Device Sort Order:"), (2002, "Primary Input 1:"), (2003, "Secondary Input 2:"),
@@ -447,6 +449,8 @@ def test_settings_from_the_main_window(h):
     try:
         with Driver(h) as d:
             window = d.find("Tapewright", timeout=30000)
+            status = d("info", hwnd=window, id=3005)["items"][-1]
+            assert status.startswith("Status: Auto-recording in "), status
             _press(d, window, "Alt+T")
             dlg = d.find("Recording Settings")
             primary = d("info", hwnd=dlg, id=2002)
@@ -464,6 +468,9 @@ def test_settings_from_the_main_window(h):
             wait("the deferred start", lambda: "Recording started" in spoken(h))
             d.key(window, "Alt+T")  # S&top Recording
             wait("the stop", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
+            wait("the stop spoken", lambda: "Recording stopped" in spoken(h))
+            start = next(c for c in d.controls(window) if c["id"] == 3003)
+            assert (start["text"], start["enabled"]) == ("&Start Recording", True), start
             d.key(window, "Alt+X")
             assert proc.wait(timeout=20) == 0
     finally:

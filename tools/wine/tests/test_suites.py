@@ -3,6 +3,8 @@ import glob
 import os
 import re
 
+WINDOW_TEST = True
+
 SELFTEST_SECTIONS = ["JSON", "Config", "Duration text", "Percent and file naming", "Channel routing",
                      "Duration units", "Notification text", "RF64 writer", "Crash repair", "Sound cues",
                      "Updater", "Dialog templates"]

@@ -6,6 +6,8 @@ import time
 
 from ui_helpers import Driver, screenshot, wait_exit
 
+WINDOW_TEST = True
+
 
 def test_notify_adds_modifies_and_removes_its_own_icons(h):
     host = h.popen(["notify", "Recording Started", "Saved to\r\n  D:\\rec.wav", "1"], exe=h.tool("repair_host"))

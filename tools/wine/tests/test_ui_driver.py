@@ -4,6 +4,8 @@ import os
 
 from ui_helpers import Driver, Host, screenshot, walk_dialog
 
+WINDOW_TEST = True
+
 NAME = "Zoë ☃ 𝄞"  # a letter outside ASCII, a symbol and a surrogate pair
 
 

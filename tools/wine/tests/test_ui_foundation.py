@@ -4,6 +4,8 @@ import os
 
 from ui_helpers import Driver, Host, screenshot, spoken, wait_spoken, wait_text, walk_dialog
 
+WINDOW_TEST = True
+
 MODES = [("modal", []), ("modeless", ["--modeless"])]
 CONFIRM = ["confirm", "--title", "External Drive Warning",
            "--message", "Save to E:\\Music & Co?\nSecond line.",

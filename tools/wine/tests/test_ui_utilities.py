@@ -2,6 +2,8 @@
 The keyboard walks of the dialogs themselves live with the UI driver's tests."""
 import re
 
+WINDOW_TEST = True
+
 
 def _checks(r):
     assert r.rc == 0, r

@@ -2,6 +2,8 @@
 user meets it, through update_offer_host and the UI driver."""
 from ui_helpers import Driver, Host, screenshot
 
+WINDOW_TEST = True
+
 NOTES = "What changed\\n- Fixed a crash\\n* Faster start\\n\\n   - indented item\\nplain line\\n-\\n"
 FAILED = ("Update Failed: The update could not be installed. Your current version is untouched.  "
           "No network in the test host: https://release.invalid/Tapewright-win-x64.exe")
