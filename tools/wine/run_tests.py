@@ -67,6 +67,7 @@ class Harness:
         self.sinks = SINKS
         self._scratch_n = 0
         self.wine_label, self.wine_version = wine_version(self.env)
+        self.exit_faults = []
 
     # --- services -------------------------------------------------------
     def start(self):
@@ -180,7 +181,24 @@ class Harness:
             os.killpg(p.pid, signal.SIGKILL)
             out, err = p.communicate()
             raise AssertionError(f"timed out after {timeout}s: {args}\nstdout: {out!r}\nstderr: {err!r}")
-        return Result(p.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace"))
+        err = err.decode("utf-8", "replace")
+        if p.returncode == 0 and self.wine_version >= (10, 0):
+            err = self._drop_exit_faults(args, err)
+        return Result(p.returncode, out.decode("utf-8", "replace"), err)
+
+    # Wine 10 now and then reports a page fault in one of its own threads while a process that has
+    # finished its work and set exit code 0 tears down (seen after --devices and --signaltest with
+    # complete output). It is counted and printed at the end of the run instead of failing the
+    # test that happened to start that process; any other standard error still reaches the test.
+    EXIT_FAULT = re.compile(r"^wine: Unhandled page fault on write access to [0-9A-F]+ at address [0-9A-F]+ "
+                            r"\(thread [0-9a-f]+\), starting debugger\.\.\.\r?\n", re.M)
+
+    def _drop_exit_faults(self, args, err):
+        found = self.EXIT_FAULT.findall(err)
+        if found:
+            self.exit_faults.append(" ".join(args))
+            err = self.EXIT_FAULT.sub("", err)
+        return err
 
 
 def wine_version(env):
@@ -251,6 +269,9 @@ def main():
             shutil.rmtree(work, ignore_errors=True)
         else:
             print("work folder kept:", work)
+    if h.exit_faults:
+        print(f"{h.wine_label}: Wine reported a page fault during process exit (exit code 0) after: "
+              + "; ".join(h.exit_faults))
     line = f"{h.wine_label}: {passed} passed, {failed} failed"
     if skipped:
         line += f", {skipped} skipped"
