@@ -5,12 +5,19 @@ Starts what the tests need and stops it again: a private WINEPREFIX for this run
 display and a PulseAudio daemon with two null sinks whose monitors serve as capture endpoints.
 Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fails by raising. A
 module that drives windows sets WINDOW_TEST = True; --skip-window leaves it out (the Wine 10 run).
+With --jobs N the tests are shared out among N harnesses, each with its own prefix, display and
+PulseAudio, as each becomes free; a module names in ALONE the tests that load the whole machine or
+measure it, and those run afterwards with nothing else running.
 Prints which Wine it runs under, one line per test and a closing line "<wine --version>: N passed,
 N failed"; exits 1 when any failed.
 """
 import argparse
+import contextlib
 import importlib.util
+import io
+import multiprocessing
 import os
+import queue
 import re
 import shutil
 import signal
@@ -45,7 +52,8 @@ class Result:
 class Harness:
     Skip = Skip
 
-    def __init__(self, build_dir, work):
+    def __init__(self, build_dir, work, own_display=False):
+        self.own_display = own_display
         self.build_dir = os.path.abspath(build_dir)
         self.exe = os.path.join(self.build_dir, "Tapewright.exe")
         self.work = work
@@ -72,9 +80,10 @@ class Harness:
     # --- services -------------------------------------------------------
     def start(self):
         os.makedirs(self.pulse_dir, mode=0o700, exist_ok=True)
-        if not os.environ.get("DISPLAY"):
+        if self.own_display or not os.environ.get("DISPLAY"):
             # Xvfb picks a free display itself: a fixed number may belong to another run on this machine,
-            # whose end would then take this run's windows with it.
+            # whose end would then take this run's windows with it. Harnesses running side by side
+            # never share one: keys and focus are per display.
             r, w = os.pipe()
             xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(w,))
@@ -213,6 +222,7 @@ def wine_version(env):
 
 
 def load_tests(pattern, skip_window=False):
+    """(name, function, alone) of every test to run, in name order."""
     tests = []
     tdir = os.path.join(HERE, "tests")
     sys.path.insert(0, tdir)
@@ -225,12 +235,176 @@ def load_tests(pattern, skip_window=False):
         # Window tests run under one Wine only (the host's): twice would push CI past its time.
         if skip_window and getattr(mod, "WINDOW_TEST", False):
             continue
+        alone = set(getattr(mod, "ALONE", ()))
         for name in sorted(vars(mod)):
             if name.startswith("test_") and callable(getattr(mod, name)):
                 full = f"{fn[:-3]}.{name}"
                 if not pattern or any(p in full for p in pattern):
-                    tests.append((full, getattr(mod, name)))
+                    tests.append((full, getattr(mod, name), name in alone))
     return tests
+
+
+def run_one(h, fn):
+    """Runs one test on h: (PASS|FAIL|SKIP, seconds, what it printed, why it failed or skipped)."""
+    h.reset_appdata()
+    printed = io.StringIO()
+    t0 = time.time()
+    try:
+        with contextlib.redirect_stdout(printed):
+            fn(h)
+        status, why = "PASS", ""
+    except Skip as s:
+        status, why = "SKIP", str(s)
+    except Exception:
+        status, why = "FAIL", traceback.format_exc()
+    return status, time.time() - t0, printed.getvalue(), why
+
+
+def _worker(index, build, work, tests, commands, results):
+    """One harness in its own process: takes test names until it is given None."""
+    def ended(*_):
+        raise SystemExit(1)
+    signal.signal(signal.SIGTERM, ended)  # so a test over its time still stops what this harness started
+    h = Harness(build, work, own_display=True)
+    try:
+        try:
+            h.start()
+        except Exception:
+            results.put((index, "broken", traceback.format_exc()))
+            return
+        results.put((index, "ready", None))
+        while True:
+            name = commands.get()
+            if name is None:
+                break
+            results.put((index, name, run_one(h, tests[name])))
+    finally:
+        h.stop()
+        results.put((index, "done", h.exit_faults))
+
+
+class Tally:
+    def __init__(self):
+        self.passed = self.failed = self.skipped = 0
+
+    def report(self, name, status, seconds, printed, why):
+        if printed:
+            print(printed, end="" if printed.endswith("\n") else "\n")
+        if status == "PASS":
+            self.passed += 1
+            print(f"PASS {name} ({seconds:.1f}s)", flush=True)
+        elif status == "SKIP":
+            self.skipped += 1
+            print(f"SKIP {name}: {why}", flush=True)
+        else:
+            self.failed += 1
+            print(f"FAIL {name} ({seconds:.1f}s)\n" + why, flush=True)
+
+
+# A test that has not ended after this long has hung; its harness is stopped and the test failed.
+TEST_LIMIT = 900
+
+
+def run_serial(a, work, tests, tally):
+    h = Harness(a.build, work)
+    try:
+        h.start()
+        for name, fn, _ in tests:
+            tally.report(name, *run_one(h, fn))
+    finally:
+        h.stop()
+    return h.exit_faults
+
+
+def run_parallel(a, work, tests, tally, jobs):
+    ctx = multiprocessing.get_context("fork")
+    by_name = {name: fn for name, fn, _ in tests}
+    shared = [name for name, _, alone in tests if not alone]
+    alone = [name for name, _, is_alone in tests if is_alone]
+    results = ctx.Queue()
+    workers = {}
+    for i in range(jobs):
+        commands = ctx.Queue()
+        p = ctx.Process(target=_worker, args=(i, a.build, os.path.join(work, f"h{i}"), by_name, commands, results),
+                        daemon=True)
+        p.start()
+        workers[i] = (p, commands)
+    starting, idle, running, ended, faults = set(workers), [], {}, set(), []
+
+    def finish(i):
+        ended.add(i)
+        starting.discard(i)
+        if i in idle:
+            idle.remove(i)
+
+    try:
+        while True:
+            while idle and shared:
+                i = idle.pop(0)
+                running[i] = (shared.pop(0), time.time())
+                workers[i][1].put(running[i][0])
+            # The measuring tests wait until no other test runs and no harness is still starting.
+            if not shared and alone and idle and not running and not starting:
+                i = idle.pop(0)
+                running[i] = (alone.pop(0), time.time())
+                workers[i][1].put(running[i][0])
+            if not running and (not (shared or alone) or not (starting or idle)):
+                break
+            try:
+                i, what, detail = results.get(timeout=5)
+            except queue.Empty:
+                for i, (p, _) in workers.items():
+                    if i in ended:
+                        continue
+                    name, since = running.get(i, (None, 0.0))
+                    alive = p.is_alive()
+                    if alive and not (name and time.time() - since > TEST_LIMIT):
+                        continue
+                    p.terminate()
+                    p.join(30)
+                    finish(i)
+                    if name:
+                        del running[i]
+                        tally.report(name, "FAIL", time.time() - since, "",
+                                     f"stopped after {TEST_LIMIT}s\n" if alive else "its harness ended under it\n")
+                    elif not alive:
+                        tally.failed += 1
+                        print(f"FAIL harness {i} ended without a word", flush=True)
+                continue
+            if what == "ready":
+                starting.discard(i)
+                idle.append(i)
+            elif what == "broken":
+                finish(i)
+                tally.failed += 1
+                print(f"FAIL harness {i} did not start\n" + detail, flush=True)
+            elif what == "done":
+                faults += detail
+                finish(i)
+            else:
+                del running[i]
+                tally.report(what, *detail)
+                idle.append(i)
+        for name in shared + alone:
+            tally.report(name, "FAIL", 0.0, "", "not run: no harness started\n")
+    finally:
+        for p, commands in workers.values():
+            if p.is_alive():
+                commands.put(None)
+        deadline = time.time() + 60
+        for p, _ in workers.values():
+            p.join(max(0.0, deadline - time.time()))
+            if p.is_alive():
+                p.terminate()
+                p.join(30)
+        while True:
+            try:
+                i, what, detail = results.get(timeout=1)
+            except queue.Empty:
+                break
+            if what == "done":
+                faults += detail
+    return faults
 
 
 def main():
@@ -240,43 +414,32 @@ def main():
     ap.add_argument("-k", action="append", default=[], help="run only tests whose name contains this")
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     ap.add_argument("--skip-window", action="store_true", help="leave out modules marked WINDOW_TEST")
+    ap.add_argument("--jobs", type=int, default=1, help="harnesses running tests side by side")
     a = ap.parse_args()
     os.environ["TWR_NATIVE_BUILD"] = os.path.abspath(a.native)
+    # Harnesses are forked after the tests (and numpy) are loaded; a BLAS thread pool does not
+    # survive a fork, and side by side it would only compete with Wine.
+    os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+    label = wine_version(os.environ)[0]
+    print(f"Wine-hosted tests under {label}", flush=True)
+    tests = load_tests(a.k, a.skip_window)
+    jobs = max(1, min(a.jobs, sum(1 for t in tests if not t[2]) or 1))
     work = tempfile.mkdtemp(prefix="twr-wine-")
-    h = Harness(a.build, work)
-    passed = failed = skipped = 0
-    print(f"Wine-hosted tests under {h.wine_label}", flush=True)
+    tally = Tally()
     try:
-        h.start()
-        for name, fn in load_tests(a.k, a.skip_window):
-            h.reset_appdata()
-            t0 = time.time()
-            try:
-                fn(h)
-            except Skip as s:
-                skipped += 1
-                print(f"SKIP {name}: {s}", flush=True)
-                continue
-            except Exception:
-                failed += 1
-                print(f"FAIL {name} ({time.time() - t0:.1f}s)\n" + traceback.format_exc(), flush=True)
-                continue
-            passed += 1
-            print(f"PASS {name} ({time.time() - t0:.1f}s)", flush=True)
+        faults = run_serial(a, work, tests, tally) if jobs == 1 else run_parallel(a, work, tests, tally, jobs)
     finally:
-        h.stop()
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)
         else:
             print("work folder kept:", work)
-    if h.exit_faults:
-        print(f"{h.wine_label}: Wine reported a page fault during process exit (exit code 0) after: "
-              + "; ".join(h.exit_faults))
-    line = f"{h.wine_label}: {passed} passed, {failed} failed"
-    if skipped:
-        line += f", {skipped} skipped"
+    if faults:
+        print(f"{label}: Wine reported a page fault during process exit (exit code 0) after: " + "; ".join(faults))
+    line = f"{label}: {tally.passed} passed, {tally.failed} failed"
+    if tally.skipped:
+        line += f", {tally.skipped} skipped"
     print(line)
-    return 1 if failed else 0
+    return 1 if tally.failed else 0
 
 
 if __name__ == "__main__":

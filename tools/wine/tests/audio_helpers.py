@@ -11,8 +11,10 @@ LOOPBACK = "Output (Loopback)"
 # A null sink fed at the default latency renders about two seconds ahead, so its monitor (and a
 # loopback stream, which Wine reads from that monitor) delivers its first audio a second or more
 # after the capture starts. Players at a low latency that start this long before the capture keep
-# the sink running in step with the clock: the first packet then arrives within tens of ms.
-PLAYER_LATENCY_MS = 20
+# the sink running in step with the clock: the first packet then arrives within tens of ms. At 20 ms
+# a player starved for a moment (harnesses run side by side) left gaps in the sink itself; 100 ms
+# rides that out and is still far inside the lead.
+PLAYER_LATENCY_MS = 100
 PLAYER_LEAD_SECONDS = 2.0
 
 ENTRY = re.compile(r"(Input|Output \(Loopback\)): (.*)\n    id: (\{[^\r\n]*\})\r\n")

@@ -9,7 +9,7 @@ import time
 
 import numpy as np
 
-from audio_helpers import tone_file
+from audio_helpers import PLAYER_LATENCY_MS, tone_file
 from ui_helpers import screenshot
 
 TITLE = "Tapewright"
@@ -116,7 +116,7 @@ def play(h, sink, seconds, freq=440, amplitude=0.5, lead=2.0):
     the first sink: a recording made from the second sink's monitor holds the tone alone."""
     path = os.path.join(h.scratch(), "%s-%d.wav" % (sink, freq))
     tone_file(path, seconds, freq, amplitude)
-    p = subprocess.Popen(["paplay", "--latency-msec=20", "-d", sink, path], env=h.pulse_env)
+    p = subprocess.Popen(["paplay", f"--latency-msec={PLAYER_LATENCY_MS}", "-d", sink, path], env=h.pulse_env)
     time.sleep(lead)
     return p
 

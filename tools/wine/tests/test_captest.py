@@ -16,6 +16,9 @@ import numpy as np
 from audio_helpers import (LOOPBACK, devices as _devices, id_of as _id_of, input_pairs as _input_pairs,
                            loopback_works as _loopback_works, play as _play, stop as _stop)
 
+# Both measure the machine: one loads every core, the other counts CPU seconds.
+ALONE = ("test_two_input_recording_cpu_cost", "test_two_input_recording_under_full_cpu_load")
+
 REPORT = "twr_captest_report.txt"
 
 

@@ -2,6 +2,8 @@
 import os
 import subprocess
 
+ALONE = ("test_catalogue_render_time",)  # a benchmark
+
 
 def _lines(text):
     return [line for line in text.splitlines() if line]

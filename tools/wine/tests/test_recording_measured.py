@@ -10,6 +10,8 @@ from recording_helpers import (close_all, play, said_in_order, samples, shot, to
 from ui_helpers import Driver
 
 WINDOW_TEST = True
+# Its start-up time and CPU figures mean something only on an otherwise idle machine.
+ALONE = ("test_start_up_time_thread_cpu_and_audio_left_by_a_kill",)
 
 
 def _shown_after(h, d, args, caption, exe=None):

@@ -119,7 +119,8 @@ def _check_tone_file(folder):
     assert len(parts) == 1, parts
     x, info = samples(parts[0])
     freq, rms = tone_of(x[:, 0], info["rate"])
-    assert abs(freq - 440) < 2 and 0.34 < rms < 0.37 and abs(x[:, 0]).max() < 0.52, (parts[0], freq, rms)
+    assert abs(freq - 440) < 2 and 0.34 < rms < 0.37 and abs(x[:, 0]).max() < 0.52, \
+        (parts[0], freq, rms, info["frames"], silent_runs(x[:, 0], info["rate"], 0.005))
     assert not [f for f in os.listdir(folder) if f.endswith(".json")], os.listdir(folder)
     return info["frames"] / info["rate"]
 

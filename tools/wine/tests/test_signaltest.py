@@ -8,6 +8,9 @@ import wave
 
 from audio_helpers import devices
 
+# Wine 10's waveOut damages its own tone in the sink when the machine is busy.
+ALONE = ("test_signaltest_records_a_tone_through_a_loopback_cable",)
+
 REPORT = "twr_signaltest_report.txt"
 LOOPBACK = "Output (Loopback)"
 
