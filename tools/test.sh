@@ -48,6 +48,14 @@ jobs=${TWR_WINE_JOBS:-$(( $(nproc) / 2 ))}
 [ "$jobs" -ge 1 ] || jobs=1
 [ "$jobs" -le 3 ] || jobs=3
 
+echo "== Wine harness: side-by-side scheduling"
+if /usr/bin/python3 "$root/tools/wine/scheduler_check.py"; then
+  wine_passed=$((wine_passed + 1))
+else
+  wine_failed=$((wine_failed + 1))
+  status=1
+fi
+
 echo "== Wine-hosted tests under the host's Wine"
 wine_suite /usr/bin/python3 "$root/tools/wine/run_tests.py" --build build/win --native build/native --jobs "$jobs"
 

@@ -371,6 +371,8 @@ def run_parallel(a, work, tests, tally, jobs):
                         tally.failed += 1
                         print(f"FAIL harness {i} ended without a word", flush=True)
                 continue
+            if i in ended and what != "done":
+                continue  # a verdict that came as its worker was being stopped; already reported
             if what == "ready":
                 starting.discard(i)
                 idle.append(i)
@@ -381,12 +383,15 @@ def run_parallel(a, work, tests, tally, jobs):
             elif what == "done":
                 faults += detail
                 finish(i)
+                if i in running:  # ended by something no test catches (an interrupt)
+                    name, since = running.pop(i)
+                    tally.report(name, "FAIL", time.time() - since, "", "its harness ended under it\n")
             else:
                 del running[i]
                 tally.report(what, *detail)
                 idle.append(i)
         for name in shared + alone:
-            tally.report(name, "FAIL", 0.0, "", "not run: no harness started\n")
+            tally.report(name, "FAIL", 0.0, "", "not run: no harness was left to run it\n")
     finally:
         for p, commands in workers.values():
             if p.is_alive():
