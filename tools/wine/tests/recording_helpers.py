@@ -81,6 +81,15 @@ def window_of(h, d, proc, timeout=30000):
         raise AssertionError("no main window (exit %s): %r\n%s" % (proc.poll(), err[-2000:], h.log_text()[-3000:]))
 
 
+def start_recording(h, d, proc):
+    """Waits for proc's main window, starts recording with Alt+S as a user does, and waits until
+    "Recording started" is spoken; returns the window."""
+    window = window_of(h, d, proc)
+    d.key(window, "Alt+S")
+    said_in_order(h, ["Recording started"])
+    return window
+
+
 def buttons(d, window):
     by_id = {c["id"]: c for c in d.controls(window)}
     return [(by_id[i]["text"], by_id[i]["enabled"]) for i in (EXIT, SETTINGS, START, PAUSE)]

@@ -15,8 +15,8 @@ import time
 import numpy as np
 
 from audio_helpers import monitor_ids
-from recording_helpers import (IDLE, RECORDING, buttons, close_all, notifications, play, said_in_order, samples, shot,
-                               spoken, tone_of, wait, wavs, window_of, write_settings)
+from recording_helpers import (IDLE, RECORDING, buttons, close_all, notifications, play, said_in_order,
+                               samples, shot, spoken, start_recording, tone_of, wait, wavs, write_settings)
 from ui_helpers import Driver
 
 WINDOW_TEST = True
@@ -85,9 +85,7 @@ def _case(h, d, label, settings, fail, sink, text, kind, goes_on):
     write_settings(h, save_folder=h.winpath(folder), **settings)
     proc = h.popen([])
     try:
-        window = window_of(h, d, proc)
-        d.key(window, "Alt+S")
-        said_in_order(h, ["Recording started"])
+        window = start_recording(h, d, proc)
         time.sleep(2.5)
         failed = _fail_input(h, fail, sink)
         box = d.msgbox("Microphone Disconnected", timeout=10000)
@@ -128,9 +126,7 @@ def _unattended(h, d, mic, sink):
     write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_resume_unattended=True)
     proc = h.popen([])
     try:
-        window = window_of(h, d, proc)
-        d.key(window, "Alt+S")
-        said_in_order(h, ["Recording started"])
+        window = start_recording(h, d, proc)
         time.sleep(2.5)
         _fail_input(h, 1, sink)
         said_in_order(h, ["Recording started", "Waiting for microphone to reconnect before resuming...",

@@ -7,9 +7,9 @@ import time
 import numpy as np
 
 from audio_helpers import monitor_ids
-from recording_helpers import (DASHBOARD, IDLE, RECORDING, STATS, buttons, close_all, lines, notifications, play,
-                               said_in_order, samples, shot, silent_runs, spoken, tone_of, wait, wavs, window_of,
-                               write_settings)
+from recording_helpers import (DASHBOARD, IDLE, RECORDING, STATS, buttons, close_all, lines, notifications,
+                               play, said_in_order, samples, shot, silent_runs, spoken, start_recording,
+                               tone_of, wait, wavs, window_of, write_settings)
 from ui_helpers import Driver
 
 WINDOW_TEST = True
@@ -122,9 +122,7 @@ def test_a_sink_removed_mid_recording_is_a_stall_and_the_recording_goes_on(h):
     recovered_text = "The input is delivering audio again."
     try:
         with Driver(h) as d:
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             t0 = time.time()
             time.sleep(2.0)
             subprocess.run(["pactl", "unload-module", idx], env=h.pulse_env, check=True)
@@ -322,9 +320,7 @@ def test_a_drive_letter_lost_mid_recording_stops_within_5_s_and_unattended_resum
     try:
         with Driver(h) as d:
             proc = h.popen([])
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(2)
             os.remove(link)
             lost = time.time()
@@ -360,9 +356,7 @@ def test_a_drive_letter_lost_mid_recording_stops_within_5_s_and_unattended_resum
                 print("    the drive-loss recording's journal was left: the next start offers it")
                 prompt = d.find("Incomplete Recording Detected", timeout=30000)
                 d.key(prompt, "Alt+F")
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(2)
             os.remove(link)
             # The wait is spoken at once; the stop is reported when the file is finalized.
@@ -417,9 +411,7 @@ def test_two_inputs_mix_and_a_stalled_second_input_is_named(h):
     try:
         with Driver(h) as d:
             proc = h.popen([])
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(3)
             # Its player goes first: PulseAudio would move it to the other sink, into input 1.
             close_all(players[1])

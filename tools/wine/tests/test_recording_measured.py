@@ -5,7 +5,7 @@ import os
 import time
 
 from audio_helpers import monitor_ids
-from recording_helpers import (close_all, play, said_in_order, samples, shot, tone_of, wavs, window_of,
+from recording_helpers import (close_all, play, samples, shot, start_recording, tone_of, wavs, window_of,
                                write_settings)
 from ui_helpers import Driver
 
@@ -55,9 +55,7 @@ def test_start_up_time_thread_cpu_and_audio_left_by_a_kill(h):
         player = play(h, h.sinks[1], 60)
         proc = h.popen([])
         try:
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(2)
             before, t0 = _threads(proc.pid), time.time()
             time.sleep(15)

@@ -6,9 +6,9 @@ import re
 import time
 
 from audio_helpers import monitor_ids
-from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, START, STATS, buttons, close_all, lines, notifications,
-                               play, probe, said_in_order, samples, shot, silent_runs, spoken, tone_of, visible,
-                               wait, wavs, window_of, write_settings)
+from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, START, STATS, buttons, close_all, lines,
+                               notifications, play, probe, said_in_order, samples, shot, silent_runs, spoken,
+                               start_recording, tone_of, visible, wait, wavs, window_of, write_settings)
 from ui_helpers import Driver
 
 WINDOW_TEST = True
@@ -134,9 +134,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
     proc = h.popen([])
     try:
         with Driver(h) as d:
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(1.5)
             d.key(window, "Alt+F4")
             box = d.msgbox("Confirm Exit")
@@ -166,9 +164,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
     proc = h.popen([])
     try:
         with Driver(h) as d:
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(1.5)
             # One batch, so all three reach the window within a few milliseconds: the click is a
             # sent message, handled before the two posted closes.
@@ -205,7 +201,6 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
     write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_start=True, auto_start_delay=0,
                    auto_split_secs=4, max_length_secs=10)
     player = play(h, h.sinks[1], 40)
-    started = time.time()
     proc = h.popen([])
     try:
         with Driver(h) as d:
@@ -286,9 +281,7 @@ def test_the_end_of_the_session_finalizes_the_file_before_it_answers(h):
     proc = h.popen([])
     try:
         with Driver(h) as d:
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             time.sleep(2)
             r = h.run([str(window)], exe=h.tool("end_session"), timeout=90)
             assert r.rc == 0 and r.out.startswith("answer 1 ms "), r
@@ -317,9 +310,7 @@ def test_speech_only_in_front_counts_the_programs_own_box_as_in_front(h):
     try:
         with Driver(h) as d:
             demo = d.find("Driver Demo", timeout=30000)
-            window = window_of(h, d, proc)
-            d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"])
+            window = start_recording(h, d, proc)
             t0 = time.time()
             d.key(demo, "Tab")  # another program in front
             wait("split 2", lambda: (0, "File Split", "Split 2 started") in notifications(h), 8)

@@ -5,7 +5,7 @@ import os
 import shutil
 import signal
 
-from ui_helpers import Driver, mnemonic, plain, screenshot, spoken, spoken_name, tab_stops, wait_exit
+from ui_helpers import Driver, mnemonic, screenshot, spoken, spoken_name, tab_stops, wait_exit
 
 WINDOW_TEST = True
 
