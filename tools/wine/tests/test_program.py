@@ -17,7 +17,8 @@ def test_version_output_reaches_a_file(h):
     out = os.path.join(d, "out.txt")
     with open(out, "wb") as f:
         p = h.popen(["--version"], stdout=f)
-        assert p.wait(timeout=60) == 0
+        err = p.communicate(timeout=60)[1]
+        assert p.returncode == 0, (p.returncode, err)
     assert open(out, "rb").read() == b"v2.2.4 (win-x64)\r\n"
 
 
