@@ -7,9 +7,11 @@ Each test module in tools/wine/tests/ holds functions test_<what>(h); a test fai
 module that drives windows sets WINDOW_TEST = True; --skip-window leaves it out (the Wine 10 run).
 With --jobs N the tests are shared out among N harnesses, each with its own prefix, display and
 PulseAudio, as each becomes free; a module names in ALONE the tests that load the whole machine or
-measure it, and those run afterwards with nothing else running.
+measure it, and those run afterwards with nothing else running. A module names in MEASURE the tests
+that print a figure for a person to read and check nothing that decides a pass: one that ends
+without raising is reported MEASURED, with its figure, and is not counted as passed.
 Prints which Wine it runs under, one line per test and a closing line "<wine --version>: N passed,
-N failed"; exits 1 when any failed.
+N failed[, N skipped]" (the measurements named on the line before it); exits 1 when any failed.
 """
 import argparse
 import contextlib
@@ -222,7 +224,7 @@ def wine_version(env):
 
 
 def load_tests(pattern, skip_window=False):
-    """(name, function, alone) of every test to run, in name order."""
+    """(name, function, alone, measure) of every test to run, in name order."""
     tests = []
     tdir = os.path.join(HERE, "tests")
     sys.path.insert(0, tdir)
@@ -236,11 +238,12 @@ def load_tests(pattern, skip_window=False):
         if skip_window and getattr(mod, "WINDOW_TEST", False):
             continue
         alone = set(getattr(mod, "ALONE", ()))
+        measure = set(getattr(mod, "MEASURE", ()))
         for name in sorted(vars(mod)):
             if name.startswith("test_") and callable(getattr(mod, name)):
                 full = f"{fn[:-3]}.{name}"
                 if not pattern or any(p in full for p in pattern):
-                    tests.append((full, getattr(mod, name), name in alone))
+                    tests.append((full, getattr(mod, name), name in alone, name in measure))
     return tests
 
 
@@ -284,13 +287,20 @@ def _worker(index, build, work, tests, commands, results):
 
 
 class Tally:
-    def __init__(self):
+    """Counts verdicts; a test named in measures that passes is a measurement, not a pass."""
+
+    def __init__(self, measures=()):
         self.passed = self.failed = self.skipped = 0
+        self.measures = set(measures)
+        self.measured = []
 
     def report(self, name, status, seconds, printed, why):
         if printed:
             print(printed, end="" if printed.endswith("\n") else "\n")
-        if status == "PASS":
+        if status == "PASS" and name in self.measures:
+            self.measured.append(name)
+            print(f"MEASURED {name} ({seconds:.1f}s)", flush=True)
+        elif status == "PASS":
             self.passed += 1
             print(f"PASS {name} ({seconds:.1f}s)", flush=True)
         elif status == "SKIP":
@@ -309,7 +319,7 @@ def run_serial(a, work, tests, tally):
     h = Harness(a.build, work)
     try:
         h.start()
-        for name, fn, _ in tests:
+        for name, fn, *_ in tests:
             tally.report(name, *run_one(h, fn))
     finally:
         h.stop()
@@ -318,9 +328,9 @@ def run_serial(a, work, tests, tally):
 
 def run_parallel(a, work, tests, tally, jobs):
     ctx = multiprocessing.get_context("fork")
-    by_name = {name: fn for name, fn, _ in tests}
-    shared = [name for name, _, alone in tests if not alone]
-    alone = [name for name, _, is_alone in tests if is_alone]
+    by_name = {t[0]: t[1] for t in tests}
+    shared = [t[0] for t in tests if not t[2]]
+    alone = [t[0] for t in tests if t[2]]
     results = ctx.Queue()
     workers = {}
     for i in range(jobs):
@@ -430,7 +440,7 @@ def main():
     tests = load_tests(a.k, a.skip_window)
     jobs = max(1, min(a.jobs, sum(1 for t in tests if not t[2]) or 1))
     work = tempfile.mkdtemp(prefix="twr-wine-")
-    tally = Tally()
+    tally = Tally(t[0] for t in tests if t[3])
     try:
         faults = run_serial(a, work, tests, tally) if jobs == 1 else run_parallel(a, work, tests, tally, jobs)
     finally:
@@ -440,6 +450,8 @@ def main():
             print("work folder kept:", work)
     if faults:
         print(f"{label}: Wine reported a page fault during process exit (exit code 0) after: " + "; ".join(faults))
+    if tally.measured:
+        print(f"{label}: measured, not counted as passed: " + ", ".join(sorted(tally.measured)))
     line = f"{label}: {tally.passed} passed, {tally.failed} failed"
     if tally.skipped:
         line += f", {tally.skipped} skipped"

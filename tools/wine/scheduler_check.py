@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Checks run_tests.py's side-by-side scheduling with stand-in harnesses (no Wine, a few seconds):
 every verdict counted once, a hung test stopped with its harness cleaned up, a worker that dies
-charged to its test, the ALONE tests run with nothing else running."""
+charged to its test, the ALONE tests run with nothing else running, a measurement that ends well
+reported MEASURED and not counted as passed (one that raises still fails)."""
 import contextlib
 import io
 import os
@@ -62,16 +63,17 @@ def main():
         ("m.skips", test("skips", skip), False),
     ] + [(f"m.p{i}", test(f"p{i}"), False) for i in range(4)] + [
         ("m.alone1", test("alone1", seconds=1.0), True),
-        ("m.alone2", test("alone2", seconds=1.0), True),
+        ("m.alone2", test("alone2", seconds=1.0), True, True),
+        ("m.measure_fails", test("measure_fails", fail), False, True),
     ]
     run_tests.Harness = StandIn
     run_tests.TEST_LIMIT = 3
-    tally = run_tests.Tally()
+    tally = run_tests.Tally(t[0] for t in tests if t[3:] == (True,))
     printed = io.StringIO()
     try:
         with contextlib.redirect_stdout(printed):
             faults = run_tests.run_parallel(types.SimpleNamespace(build=work), work, tests, tally, 3)
-        check(tally, faults, trace)
+        check(tally, faults, trace, printed.getvalue())
     except BaseException:
         print(printed.getvalue())
         raise
@@ -80,8 +82,11 @@ def main():
     print("scheduler check: ok")
 
 
-def check(tally, faults, trace):
-    assert (tally.passed, tally.failed, tally.skipped) == (6, 3, 1), vars(tally)
+def check(tally, faults, trace, printed):
+    assert (tally.passed, tally.failed, tally.skipped, tally.measured) == (5, 4, 1, ["m.alone2"]), vars(tally)
+    # A measurement's figure is still printed, with its own verdict.
+    assert "said by alone2\nMEASURED m.alone2 (" in printed, printed
+    assert "PASS m.alone2" not in printed and "FAIL m.measure_fails" in printed, printed
     # The harness that died skipped its own stop; the one stopped for hanging still ran it.
     assert faults == ["stopped", "stopped"], faults
     events = [line.split() for line in open(trace)]

@@ -3,6 +3,7 @@ import os
 import subprocess
 
 ALONE = ("test_catalogue_render_time",)  # a benchmark
+MEASURE = ("test_catalogue_render_time",)
 
 
 def _lines(text):
