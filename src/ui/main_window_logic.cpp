@@ -191,10 +191,12 @@ void MainWindowLogic::OnInit() {
         statusText_ = "Status: Auto-recording in " + std::to_string(delay) + " seconds...";
         UpdateDashboard();
     }
-    // The repair prompts run nested message loops: an auto-start armed before them would start a
-    // recording while the user is still deciding about the last one.
-    host_.PromptRepairs();
     if (autoStart) host_.SetTimer(kTimerAutoStart, delay < 1 ? 100 : TimerMs(delay));
+    // Last, and after the auto-start is armed: the prompts' nested loops run the window's timers,
+    // so a machine nobody attends starts recording while a prompt waits for an answer. The prompt
+    // deletes a journal only while it still names the offered file, so the new recording's journal
+    // in the same folder survives whatever the answer is.
+    host_.PromptRepairs();
 }
 
 bool MainWindowLogic::OnCommand(int id, int code) {
@@ -226,19 +228,14 @@ bool MainWindowLogic::OnCommand(int id, int code) {
 void MainWindowLogic::OnTimer(int id) {
     switch (id) {
         case kTimerStats:
-            // A writer that ended on its own while the window still shows Recording failed; its
-            // posted error may have been set aside because the drive was gone at that moment.
-            if (recording_ && recorder_ && !recorder_->WriterAlive()) {
-                // While the drive is gone the drive monitor reports it within its interval; if
-                // that report never comes (dropped while an earlier drive box was open), this
-                // poll reports the failure itself.
-                auto root = Recorder::DriveRootOf(SaveFolderText());
-                if (!root || host_.DirectoryExists(*root) || ++deadWriterPolls_ > kDeadWriterGraceSecs) {
-                    auto session = recorder_->Session();
-                    std::string why = session && session->Error ? *session->Error : "the recording ended unexpectedly";
-                    ReportWriterError("An error occurred during recording: " + why);
-                    return;
-                }
+            // A once-a-second poll must never take the window, and the recording with it, down:
+            // whatever fails here is logged and the next tick tries again.
+            try {
+                if (ReportDeadWriter()) return;
+            } catch (const std::exception& e) {
+                Log::Error(std::string("Checking the writer failed: ") + e.what(), e);
+            } catch (...) {
+                Log::Error("Checking the writer failed: unknown exception");
             }
             UpdateLiveStats();
             break;
@@ -264,6 +261,20 @@ void MainWindowLogic::OnTimer(int id) {
         case kTimerStuckWriter: WatchStuckWriter(); break;
         default: break;
     }
+}
+
+bool MainWindowLogic::ReportDeadWriter() {
+    // A writer that ended on its own while the window still shows Recording failed; its posted
+    // error may have been set aside because the drive was gone at that moment.
+    if (!recording_ || !recorder_ || recorder_->WriterAlive()) return false;
+    // While the drive is gone the drive monitor reports it within its interval; if that report
+    // never comes (dropped while an earlier drive box was open), this poll reports the failure.
+    auto root = Recorder::DriveRootOf(SaveFolderText());
+    if (root && !host_.DirectoryExists(*root) && ++deadWriterPolls_ <= kDeadWriterGraceSecs) return false;
+    auto session = recorder_->Session();
+    std::string why = session && session->Error ? *session->Error : "the recording ended unexpectedly";
+    ReportWriterError("An error occurred during recording: " + why);
+    return true;
 }
 
 void MainWindowLogic::OnActivate() {

@@ -217,6 +217,8 @@ public:
     void HandleAutoResume(const std::string& reason);
     void CheckDiskSpace();
     void UpdateLiveStats();
+    // Reports a writer that ended on its own; true when it did (the recording has stopped).
+    bool ReportDeadWriter();
     void UpdateDashboard();
     void PopulateDevices();
 

@@ -169,8 +169,10 @@ struct FakeHost : MainWindowHost {
         return std::make_unique<FakeWatcherPort>(w);
     }
     void FindUnfinishedRecordings() override { calls.push_back("scan"); }
+    std::function<void()> duringPrompt;
     void PromptRepairs() override {
         calls.push_back(timers.count(kTimerAutoStart) ? "prompt with auto-start armed" : "prompt");
+        if (duringPrompt) std::exchange(duringPrompt, nullptr)();
     }
     void StartUpdateCheck() override { ++updateChecks; }
     void ShowSettingsDialog(const std::vector<AudioDevice>&) override {
@@ -266,13 +268,14 @@ TEST_F(MainWindowLogicTest, DashboardNamesTheDeviceOrSaysWhyNot) {
     EXPECT_NE(MainTexts::Dashboard(config_, devices, "").find("Auto-Split is: Off\n"), std::string::npos);
 }
 
-TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartAfterTheRepairPrompts) {
+TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartBeforeTheRepairPrompts) {
     Set("device_id", "unplugged-mic");
     Set("auto_start", true);
     Set("auto_start_delay", 3);
     Set("check_updates_startup", true);
     logic_.OnInit();
-    EXPECT_EQ(host_.calls, (std::vector<std::string>{"publish Tapewright", "scan", "prompt"}));
+    EXPECT_EQ(host_.calls,
+              (std::vector<std::string>{"publish Tapewright", "scan", "prompt with auto-start armed"}));
     EXPECT_EQ(host_.updateChecks, 1);
     EXPECT_EQ(host_.timers, (std::map<int, int>{{kTimerAutoStart, 3000}}));
     EXPECT_FALSE(C(kIdPause).enabled);
@@ -293,6 +296,21 @@ TEST_F(MainWindowLogicTest, StartUpRunsItsStepsInOrderAndArmsTheAutoStartAfterTh
     host_.devices.push_back({"unplugged-mic", "Late Mic", false});
     logic_.OnCommand(kIdStart, 0);
     EXPECT_TRUE(logic_.Recording());
+    EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
+}
+
+TEST_F(MainWindowLogicTest, AnUnattendedAutoStartRecordsWhileARepairPromptWaitsForAnAnswer) {
+    Set("auto_start", true);
+    // The prompt's nested loop runs the window's timers: the auto-start fires inside it.
+    host_.duringPrompt = [&] {
+        ASSERT_EQ(host_.timers[kTimerAutoStart], 100);
+        logic_.OnTimer(kTimerAutoStart);
+        EXPECT_TRUE(logic_.Recording());
+    };
+    logic_.OnInit();
+    EXPECT_EQ(host_.calls.back(), "prompt with auto-start armed");
+    EXPECT_TRUE(logic_.Recording()) << ::testing::PrintToString(host_.events);
+    EXPECT_EQ(host_.recordings.size(), 1u);
     EXPECT_FALSE(host_.timers.count(kTimerAutoStart));
 }
 
@@ -532,6 +550,20 @@ TEST_F(MainWindowLogicTest, AWriterErrorStopsSilentlyWithOneBoxHoweverItIsNotice
     EXPECT_TRUE(logic_.Recording());
     logic_.OnTimer(kTimerStats);
     EXPECT_TRUE(logic_.Stopping());
+}
+
+TEST_F(MainWindowLogicTest, NothingThatFailsInTheOnceASecondPollEndsTheProgram) {
+    Init();
+    Start();
+    host_.Last().writerAlive = false;
+    // Reporting the dead writer fails half-way (its box cannot be shown): logged, not thrown.
+    host_.duringBox = [] { throw PlatformError("MessageBoxW failed, error 1400"); };
+    EXPECT_NO_THROW(logic_.OnTimer(kTimerStats));
+    EXPECT_NE(log_.Text().find("Checking the writer failed: MessageBoxW failed, error 1400"), std::string::npos)
+        << log_.Text();
+    // The next tick still works.
+    host_.Last().Finish();
+    EXPECT_NO_THROW(logic_.OnTimer(kTimerStats));
 }
 
 TEST_F(MainWindowLogicTest, AFailedStartEitherStopsWhatRunsOrLeavesTheWindowIdle) {

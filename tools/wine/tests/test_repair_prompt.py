@@ -217,3 +217,66 @@ def test_start_up_offers_a_killed_recording_before_the_main_window(h):
     assert not os.path.exists(os.path.join(folder, JOURNAL))
     on_disk = (os.path.getsize(_unix(h, wav_win)) - 80) // 6
     assert _frames(_unix(h, wav_win)) == (on_disk, on_disk)
+
+
+def test_unattended_auto_start_records_while_the_repair_prompt_waits(h):
+    """A machine nobody attends restarts after a power cut: the repair prompt waits for an answer,
+    and the auto-start records meanwhile into the same folder. Repairing the old file afterwards
+    leaves the new recording and its journal alone."""
+    from audio_helpers import monitor_ids
+    from recording_helpers import play, said_in_order, spoken, wait, write_settings
+
+    folder = h.scratch()
+    old_win = _killed_recording(h, folder, 2.5)
+    old = _unix(h, old_win)
+    old_frames = (os.path.getsize(old) - 80) // 6
+    journal = os.path.join(folder, JOURNAL)
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_start=True,
+                   auto_start_delay=0)
+    player = play(h, h.sinks[1], 40)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            dlg = d.find(TITLE, timeout=30000)
+            assert d.controls(dlg)[0]["text"] == MESSAGE.format(old_win)
+            said_in_order(h, ["Recording started"])
+
+            def new_file():
+                names = [n for n in os.listdir(folder) if n.endswith(".wav") and os.path.join(folder, n) != old]
+                return names[0] if len(names) == 1 else None
+            new = os.path.join(folder, wait("the new recording's file", new_file))
+            sizes = [os.path.getsize(new)]
+            time.sleep(2.5)
+            sizes.append(os.path.getsize(new))
+            assert sizes[1] > sizes[0], ("the new file does not grow", sizes)
+            assert [w["hwnd"] for w in d("windows", caption=TITLE)["windows"]] == [dlg], "the prompt still waits"
+            screenshot(h, d, "repair-prompt-while-recording")
+
+            d.key(dlg, "Enter")
+            box = d.msgbox("Repair Successful")
+            assert box["text"] == REPAIRED, box
+            d.key(box["hwnd"], "Enter")
+            d.gone(box["hwnd"])
+            assert _frames(old) == (old_frames, old_frames), (old_frames, _frames(old))
+            # The new recording goes on, and its journal, written in the same folder, was kept.
+            with open(journal, encoding="utf-8") as f:
+                assert json.load(f)["current_file"] == h.winpath(new)
+            grown = os.path.getsize(new)
+            time.sleep(2.5)
+            assert os.path.getsize(new) > grown
+
+            window = d.find("Tapewright", timeout=15000)
+            d.key(window, "Alt+T")
+            said_in_order(h, ["Recording started", "Recording stopped", "Recording saved successfully."])
+            d.key(window, "Alt+X")
+            assert proc.wait(timeout=20) == 0
+    finally:
+        for p in (proc, player):
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+    assert not os.path.exists(journal)
+    for path in (old, new):
+        frames = (os.path.getsize(path) - 80) // 6
+        assert _frames(path) == (frames, frames), (path, frames, _frames(path))
+    assert spoken(h).count("Recording started") == 1, spoken(h)
