@@ -7,7 +7,11 @@
 #
 # Needs root. The chroot lives in $TWR_CHROOT (default /var/cache/tapewright/trixie-chroot); it
 # counts as complete once its stamp file names the current package list, so a later run on the
-# same machine fetches nothing. The mirror is $TWR_DEBIAN_MIRROR, else the host's own Debian mirror.
+# same machine fetches nothing. The mirror is $TWR_DEBIAN_MIRROR, else the host's own Debian mirror
+# from its apt sources; with neither, making the chroot stops with one FAILED line.
+#
+# --build and --native name host folders inside the checkout (default build/win, build/native);
+# they are passed on as the same folders under /checkout.
 #
 # Each run enters new mount, PID and network namespaces: the mounts (/proc, /dev, /dev/pts, a
 # private /dev/shm and /tmp, the checkout read-only at /checkout) exist only in that mount
@@ -19,9 +23,10 @@ set -uo pipefail
 CHROOT=${TWR_CHROOT:-/var/cache/tapewright/trixie-chroot}
 STAMP=.twr-complete
 # What the Wine-hosted tests need inside: Wine, a display, a sound server and the tools the tests
-# check recordings with, plus the runtime of the native helpers (built with ASan/UBSan).
+# check recordings with, plus the runtime of the native helpers (built with ASan/UBSan); the update
+# tests' release host wants openssl for its test CA, the system CA bundle to add it to and ip.
 PACKAGES="wine wine64 xvfb xauth pulseaudio pulseaudio-utils python3 python3-numpy sox libsndfile1
-          sndfile-programs libasan8 libubsan1 iproute2"
+          sndfile-programs libasan8 libubsan1 iproute2 openssl ca-certificates"
 PACKAGES=$(echo $PACKAGES)
 LOCK_WAIT=1800   # another run making the chroot
 DEBOOTSTRAP_TIMEOUT=900
@@ -30,12 +35,61 @@ RUN_TIMEOUT=${TWR_CHROOT_RUN_TIMEOUT:-1500}
 
 fail() { echo "Wine 10 run: FAILED: $*" >&2; exit 1; }
 
-host_mirror() {
-  local m
-  m=$(grep -hs -E '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
-        /etc/apt/sources.list.d/*.list 2>/dev/null |
-      grep -o -E 'https?://[^ ]*/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ')
-  echo "${m:-http://deb.debian.org/debian}"
+# The host's Debian archive, one candidate a line: every http(s) URI of an enabled "deb" source for
+# the host's own release (a suite exactly its codename, so not -security, -updates or a third
+# party's "cloud-sdk-bookworm"), from one-line .list files and deb822 .sources files alike; a deb822
+# stanza may list several URIs, span continuation lines and carry comments.
+host_mirrors() {
+  local codename
+  codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null)
+  local files=() f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && files+=("$f")
+  done
+  [ ${#files[@]} -gt 0 ] || return 0
+  awk -v codename="$codename" '
+    function suite_ok(s) {
+      return codename != "" ? s == codename : (s == "sid" || s == "unstable" || s == "testing")
+    }
+    function emit(uri) {
+      if (uri ~ /^https?:\/\//) { sub(/\/+$/, "", uri); print uri }
+    }
+    function flush(   n, i, list, ok) {
+      if (types ~ /(^| )deb( |$)/ && tolower(enabled) != "no") {
+        n = split(suites, list, " ")
+        for (i = 1; i <= n; i++) if (suite_ok(list[i])) ok = 1
+        if (ok) { n = split(uris, list, " "); for (i = 1; i <= n; i++) emit(list[i]) }
+      }
+      types = suites = uris = enabled = key = ""
+    }
+    FNR == 1 { if (deb822) flush(); deb822 = FILENAME ~ /\.sources$/ }
+    { sub(/\r$/, "") }
+    !deb822 {
+      sub(/#.*/, "")
+      if ($1 != "deb") next
+      line = $0
+      sub(/^[ \t]*deb[ \t]+/, "", line)
+      if (line ~ /^\[/) sub(/^\[[^]]*\][ \t]*/, "", line)
+      split(line, f, /[ \t]+/)
+      if (suite_ok(f[2])) emit(f[1])
+      next
+    }
+    /^[ \t]*#/ { next }
+    /^[ \t]*$/ { flush(); next }
+    /^[ \t]/ { if (key != "") value_of(key, $0); next }
+    {
+      key = tolower(substr($0, 1, index($0, ":") - 1))
+      value_of(key, substr($0, index($0, ":") + 1))
+    }
+    function value_of(k, v) {
+      gsub(/[ \t]+/, " ", v)
+      if (k == "types") types = types " " v
+      else if (k == "suites") suites = suites " " v
+      else if (k == "uris") uris = uris " " v
+      else if (k == "enabled") { gsub(/ /, "", v); enabled = v }
+    }
+    END { if (deb822) flush() }
+  ' "${files[@]}" | awk '!seen[$0]++'
 }
 
 # Refuses to delete a folder that has anything mounted below it (a bind of /dev or the checkout
@@ -100,23 +154,41 @@ enter() {
   exec unshare "${flags[@]}" -- "$0" __inside "$@"
 }
 
+# Sets mirror to $TWR_DEBIAN_MIRROR or else the first of the host's mirrors that serves trixie.
+pick_mirror() {
+  local candidates m
+  if [ -n "${TWR_DEBIAN_MIRROR:-}" ]; then
+    candidates=${TWR_DEBIAN_MIRROR%/}
+  else
+    candidates=$(host_mirrors)
+    [ -n "$candidates" ] ||
+      fail "no Debian mirror: TWR_DEBIAN_MIRROR is not set and the host's apt sources name none for its release"
+  fi
+  mirror=
+  for m in $candidates; do
+    if timeout 30 wget -q -T 10 -t 2 -O /dev/null "$m/dists/trixie/InRelease"; then
+      mirror=$m
+      return 0
+    fi
+  done
+  fail "no Debian mirror with trixie could be reached (tried $(echo $candidates); no network?)"
+}
+
 want_stamp() { echo "trixie minbase; packages: $PACKAGES"; }
 
 prepare() {
   [ -f "$CHROOT/$STAMP" ] && [ "$(cat "$CHROOT/$STAMP")" = "$(want_stamp)" ] && return 0
-  local mirror target
-  mirror=${TWR_DEBIAN_MIRROR:-$(host_mirror)}
+  local target
   command -v debootstrap >/dev/null || fail "debootstrap is not installed (tools/setup.sh installs it)"
   if [ -f "$CHROOT/$STAMP" ]; then
     # Complete, but for an older package list: add what is missing in place.
     target=$CHROOT
   else
     target=$CHROOT.partial
+    pick_mirror
     safe_remove "$target"
     safe_remove "$CHROOT"
     echo "Making the Debian 13 chroot in $CHROOT from $mirror (1-4 minutes, 1.6 GB)"
-    timeout 30 wget -q -T 10 -t 2 -O /dev/null "$mirror/dists/trixie/InRelease" ||
-      fail "the Debian mirror $mirror cannot be reached (no network?)"
     timeout --kill-after=5 "$DEBOOTSTRAP_TIMEOUT" debootstrap --variant=minbase trixie "$target" "$mirror" \
         >"$CHROOT.debootstrap.log" 2>&1 ||
       fail "debootstrap of trixie from $mirror failed or timed out; see $CHROOT.debootstrap.log"
@@ -166,10 +238,57 @@ prepare
 # Runs may share the finished chroot; only making or completing it is exclusive.
 flock -s 9
 root=$(cd "$(dirname "$0")/../.." && pwd)
+
+# A host folder as the chroot sees it; the checkout is all it sees.
+in_checkout() {
+  local p
+  p=$(realpath -m -- "$1")
+  case $p in
+    "$root") echo /checkout ;;
+    "$root"/*) echo "/checkout${p#"$root"}" ;;
+    *) echo "Wine 10 run: FAILED: $1 is not inside the checkout $root, the only folder the chroot sees" >&2
+       return 1 ;;
+  esac
+}
+build=$root/build/win native=$root/build/native
+args=() picked=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build|--native)
+      [ $# -ge 2 ] || fail "$1 needs a folder"
+      [ "$1" = --build ] && build=$2 || native=$2
+      shift 2 ;;
+    --build=*) build=${1#*=}; shift ;;
+    --native=*) native=${1#*=}; shift ;;
+    -k) [ $# -ge 2 ] || fail "-k needs a pattern"
+        args+=("$1" "$2"); picked+=("$2"); shift 2 ;;
+    -k*) args+=("$1"); picked+=("${1#-k}"); shift ;;
+    *) args+=("$1"); shift ;;
+  esac
+done
+build_in=$(in_checkout "$build") || exit 1
+native_in=$(in_checkout "$native") || exit 1
+
+# The update install test serves a second build of this source that differs only in its version
+# text; the chroot has no compiler, so that build is made here (beside the build under test, as the
+# test itself does on the host) and handed to the test inside.
+served=()
+install_test=test_update.test_update_swaps_restarts_and_cleans_up
+wants_served=$([ ${#picked[@]} = 0 ] && echo 1)
+for k in "${picked[@]}"; do
+  [[ $install_test == *"$k"* ]] && wants_served=1
+done
+if [ -n "$wants_served" ]; then
+  exe=$(/usr/bin/python3 "$root/tools/wine/tests/test_update.py" "$build") ||
+    fail "could not build the served executable beside $build for the update test"
+  exe=$(in_checkout "$exe") || exit 1
+  served=("TWR_UPDATE_SERVED_EXE=$exe")
+fi
+
 # unshare ignores SIGTERM; the SIGKILL that follows reaches the namespace through --kill-child.
 timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$CHROOT" "$root" \
-    /usr/bin/python3 /checkout/tools/wine/run_tests.py --build /checkout/build/win \
-    --native /checkout/build/native "$@"
+    "${served[@]}" /usr/bin/python3 /checkout/tools/wine/run_tests.py --build "$build_in" \
+    --native "$native_in" "${args[@]}"
 rc=$?
 { [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
 exit $rc

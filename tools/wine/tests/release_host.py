@@ -83,8 +83,11 @@ class Session:
     """Runs steps inside one pair of namespaces; every wait is bounded."""
 
     def __init__(self, h):
-        if os.geteuid() != 0 or not all(shutil.which(t) for t in ("unshare", "ip", "openssl")):
-            raise h.Skip("needs root, unshare and ip for private namespaces, openssl for the test CA")
+        missing = [t for t in ("unshare", "ip", "openssl") if not shutil.which(t)]
+        missing += [] if os.path.exists(SYSTEM_BUNDLE) else [SYSTEM_BUNDLE + " (ca-certificates)"]
+        if os.geteuid() != 0 or missing:
+            raise h.Skip("needs root, unshare and ip for private namespaces, openssl for the test CA and the "
+                         "system CA bundle to add it to; missing: " + (", ".join(missing) or "root"))
         self.h = h
         self.dir = h.scratch()
         self.certs = make_certificates(self.dir)

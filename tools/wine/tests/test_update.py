@@ -3,6 +3,7 @@
 import os
 import shutil
 import subprocess
+import sys
 
 import release_host as rh
 
@@ -155,21 +156,25 @@ def test_update_refusals_keep_the_running_build(h):
     assert open(exe, "rb").read() == original
 
 
+def served_build(build_dir):
+    """The path of an executable that differs from the one in build_dir only in its version text,
+    built with -DTWR_VERSION_TEXT=v2.2.5 beside it (<build>-served; a full build the first time, a few
+    files after a change). Patching the text into a copy is no substitute: the compiler folds short
+    strings into instructions."""
+    out = build_dir.rstrip("/") + "-served"
+    toolchain = os.path.join(rh.ROOT, "cmake", "mingw-w64-x86_64.cmake")
+    subprocess.run(["cmake", "-G", "Ninja", "-S", rh.ROOT, "-B", out, "-DCMAKE_TOOLCHAIN_FILE=" + toolchain,
+                    "-DCMAKE_BUILD_TYPE=Release", "-DTWR_VERSION_TEXT=v2.2.5"], check=True, timeout=300,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["ninja", "-C", out, "-j", os.environ.get("TWR_JOBS", "3"), "Tapewright"], check=True,
+                   timeout=1800, stdout=subprocess.DEVNULL)
+    return os.path.join(out, "Tapewright.exe")
+
+
 def _served_build(h):
-    """An executable that differs from this build only in its version text, built with
-    -DTWR_VERSION_TEXT=v2.2.5 beside the build under test (<build>-served; a full build the first
-    time, a few files after a change), or the one TWR_UPDATE_SERVED_EXE names. Patching the text
-    into a copy is no substitute: the compiler folds short strings into instructions."""
-    built = os.environ.get("TWR_UPDATE_SERVED_EXE")
-    if not built:
-        out = h.build_dir.rstrip("/") + "-served"
-        toolchain = os.path.join(rh.ROOT, "cmake", "mingw-w64-x86_64.cmake")
-        subprocess.run(["cmake", "-G", "Ninja", "-S", rh.ROOT, "-B", out, "-DCMAKE_TOOLCHAIN_FILE=" + toolchain,
-                        "-DCMAKE_BUILD_TYPE=Release", "-DTWR_VERSION_TEXT=v2.2.5"], check=True, timeout=300,
-                       stdout=subprocess.DEVNULL)
-        subprocess.run(["ninja", "-C", out, "-j", os.environ.get("TWR_JOBS", "3"), "Tapewright"], check=True,
-                       timeout=1800, stdout=subprocess.DEVNULL)
-        built = os.path.join(out, "Tapewright.exe")
+    """The served executable's bytes: the one TWR_UPDATE_SERVED_EXE names (the Wine 10 chroot has no
+    compiler and a read-only checkout, so trixie_chroot.sh builds it outside), else served_build."""
+    built = os.environ.get("TWR_UPDATE_SERVED_EXE") or served_build(h.build_dir)
     return open(built, "rb").read()
 
 
@@ -187,3 +192,8 @@ def test_update_swaps_restarts_and_cleans_up(h):
     for line in ("INFO - Downloading https://api.github.com/dl/" + EXE_NAME, "INFO - Checksum verified.",
                  "INFO - Update staged; relaunching v2.2.5", "INFO - Update complete; previous executable removed."):
         assert f" - {line}\r\n" in r["log"], (line, r["log"])
+
+
+if __name__ == "__main__":
+    # trixie_chroot.sh: build the served executable for the build folder given, print its path.
+    print(served_build(os.path.abspath(sys.argv[1])))
