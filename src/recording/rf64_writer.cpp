@@ -175,6 +175,14 @@ void Rf64Writer::Flush() {
     FlushBuffer();
 }
 
+void Rf64Writer::AppendSilenceForTesting(uint64_t frames) {
+    if (!file_) throw InvalidOperation("Cannot write to a closed file. Object name: 'Rf64Writer'.");
+    FlushBuffer();
+    flushed_ += frames * blockAlign_;
+    framesWritten_ += frames;
+    file_->Truncate(kHeaderBytes + flushed_);
+}
+
 void Rf64Writer::WriteSizes(bool padWritten) {
     // Only bytes already handed to the file are claimed: a copy taken, or a crash happening, right
     // after this call finds the header and the data in agreement.

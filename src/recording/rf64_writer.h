@@ -49,6 +49,9 @@ public:
     // the disk. The file is released even when a step fails (the failure then propagates).
     // Harmless when repeated.
     void Close();
+    // Tests only: appends frames of silence by extending the file rather than converting and
+    // writing them (zero bytes are silence at every depth), so sizes past 4 GiB take a moment.
+    void AppendSilenceForTesting(uint64_t frames);
 
     [[nodiscard]] uint64_t FramesWritten() const noexcept { return framesWritten_; }
     [[nodiscard]] uint64_t DataBytes() const noexcept { return framesWritten_ * blockAlign_; }

@@ -28,6 +28,15 @@ void PutU64(uint8_t* p, uint64_t v) noexcept {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+WavFile::FileOpener& Opener() {
+    static WavFile::FileOpener opener;
+    return opener;
+}
+
+std::unique_ptr<AudioFile> Open(const std::filesystem::path& path, FileAccess access) {
+    return Opener() ? Opener()(path, access) : OpenAudioFile(path, access);
+}
+
 enum class Form { Other, Riff, Rf64 };
 
 Form FormOf(const uint8_t* buffer, size_t n) noexcept {
@@ -80,7 +89,7 @@ bool CheckHeader(const uint8_t* b, size_t n, uint64_t length, int expectedChanne
 // backup file was created (and so any older backup replaced), complete whether it holds every byte.
 void WriteBackup(AudioFile& source, uint64_t length, const std::filesystem::path& backupPath, bool& started,
                  bool& complete) {
-    auto backup = OpenAudioFile(backupPath, FileAccess::CreateAlwaysExclusive);
+    auto backup = Open(backupPath, FileAccess::CreateAlwaysExclusive);
     started = true;
     std::vector<uint8_t> chunk(1 << 20);
     uint64_t done = 0;
@@ -100,8 +109,8 @@ void WriteBackup(AudioFile& source, uint64_t length, const std::filesystem::path
 // a full disk). Best effort: the backup stays beside the file either way.
 void TryRestore(const std::filesystem::path& backupPath, const std::filesystem::path& path) noexcept {
     try {
-        auto backup = OpenAudioFile(backupPath, FileAccess::ReadShared);
-        auto file = OpenAudioFile(path, FileAccess::ReadWriteExclusive);
+        auto backup = Open(backupPath, FileAccess::ReadShared);
+        auto file = Open(path, FileAccess::ReadWriteExclusive);
         const uint64_t length = backup->Size();
         std::vector<uint8_t> chunk(1 << 20);
         uint64_t done = 0;
@@ -128,6 +137,8 @@ void TryDelete(const std::filesystem::path& path) noexcept {
 }
 
 }  // namespace
+
+void WavFile::SetFileOpenerForTesting(FileOpener opener) { Opener() = std::move(opener); }
 
 int64_t WavFile::IndexOf(const uint8_t* buffer, size_t n, std::string_view tag) noexcept {
     if (tag.size() != 4) return -1;
@@ -158,7 +169,7 @@ WavFormat WavFile::ReadFormat(const uint8_t* buffer, size_t n) noexcept {
 
 bool WavFile::Verify(const std::filesystem::path& path, int expectedChannels, int expectedSampleRate) noexcept {
     try {
-        auto file = OpenAudioFile(path, FileAccess::ReadShared);
+        auto file = Open(path, FileAccess::ReadShared);
         const uint64_t length = file->Size();
         if (length < 44) return false;
         auto header = std::make_unique<Header>();
@@ -180,7 +191,7 @@ bool WavFile::Repair(const std::filesystem::path& path) noexcept {
     try {
         // The file is held exclusively from before the backup until the patch is on disk, so the
         // backup is exactly what gets patched and nobody writes in between.
-        file = OpenAudioFile(path, FileAccess::ReadWriteExclusive);
+        file = Open(path, FileAccess::ReadWriteExclusive);
         const uint64_t length = file->Size();
         if (length < 44) {
             file->Close();

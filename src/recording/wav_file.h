@@ -5,7 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string_view>
+
+#include "recording/audio_file.h"
 
 namespace twr {
 
@@ -36,6 +40,12 @@ public:
     [[nodiscard]] static int64_t IndexOf(const uint8_t* buffer, size_t n, std::string_view tag) noexcept;
     // The format of the first "fmt " chunk; all zero when there is none in the first n bytes.
     [[nodiscard]] static WavFormat ReadFormat(const uint8_t* buffer, size_t n) noexcept;
+
+    // Tests only: the files Verify and Repair open (the backup included) come from here; an empty
+    // function goes back to the platform's. A repair copies the whole recording into its backup,
+    // which for one past 4 GiB is more disk traffic than a unit test should cause.
+    using FileOpener = std::function<std::unique_ptr<AudioFile>(const std::filesystem::path&, FileAccess)>;
+    static void SetFileOpenerForTesting(FileOpener opener);
 };
 
 }  // namespace twr
