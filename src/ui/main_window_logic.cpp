@@ -73,12 +73,16 @@ int MainTexts::ParseInt(const std::string& text, int def) {
     return static_cast<int>(value);
 }
 
-std::string MainTexts::LiveStats(int64_t frames, int rate, int channels, int bits, bool autoSplit, int splitNumber) {
+std::string MainTexts::LiveStats(int64_t frames, int rate, int channels, int bits, bool autoSplit, int splitNumber,
+                                 const std::string& decimalSeparator) {
     const int64_t seconds = rate >= 1 ? frames / rate : 0;
     const int64_t minutes = seconds / 60, rest = seconds % 60;
     const double megabytes = static_cast<double>(frames) * channels * (bits * 0.125) / 1048576.0;
-    char mb[64];
-    std::snprintf(mb, sizeof mb, "%.2f", megabytes);
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.2f", megabytes);
+    std::string mb = digits;
+    // The program never changes the C locale, so the point is always there to replace.
+    if (const size_t point = mb.find('.'); point != std::string::npos) mb.replace(point, 1, decimalSeparator);
     std::string time = minutes >= 1 ? std::to_string(minutes) + " minutes, " + std::to_string(rest) + " seconds. "
                                     : std::to_string(rest) + " seconds. ";
     if (!autoSplit) return "Recording time, " + time + mb + " MB Storage used.";
@@ -334,7 +338,7 @@ void MainWindowLogic::UpdateLiveStats() {
         if (!recording_ || !recorder_) return;
         const AudioFormat f = FormatOf(config_);
         SetList(kIdStats, MainTexts::LiveStats(recorder_->FramesCommitted(), f.rate, f.channels, f.bits,
-                                               AutoSplitOn(), splitNumber_));
+                                               AutoSplitOn(), splitNumber_, host_.DecimalSeparator()));
     } catch (...) {
     }
 }
@@ -563,8 +567,8 @@ void MainWindowLogic::StartChecked() {
         if (split >= 1) host_.SetTimer(kTimerSplit, TimerMs(split));
         if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, TimerMs(maxLength));
         host_.SetTimer(kTimerDisk, kDiskIntervalMs);
-        SetList(kIdStats, split >= 1 ? "Recording time, 0 seconds. 0.00 MB Storage used on current split."
-                                     : "Recording time, 0 seconds. 0.00 MB Storage used.");
+        const std::string zero = "Recording time, 0 seconds. 0" + host_.DecimalSeparator() + "00 MB Storage used";
+        SetList(kIdStats, zero + (split >= 1 ? " on current split." : "."));
         ShowStats(true);
         host_.SetTimer(kTimerStats, kStatsIntervalMs);
         host_.Speak("Recording started");

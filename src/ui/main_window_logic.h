@@ -136,6 +136,8 @@ public:
     [[nodiscard]] virtual uint64_t FreeBytes(const std::string& root) = 0;
     [[nodiscard]] virtual int64_t NowMs() = 0;
     virtual void SleepMs(int milliseconds) = 0;
+    // The user's own decimal separator, so the megabytes read as the user writes numbers.
+    [[nodiscard]] virtual std::string DecimalSeparator() = 0;
 
     // The engine.
     [[nodiscard]] virtual std::unique_ptr<RecordingPort> NewRecording(const Config& config,
@@ -166,9 +168,10 @@ public:
 
 // Lines and texts the window shows or speaks.
 struct MainTexts {
-    // "Recording time, ..." for the committed frames and the settings.
+    // "Recording time, ..." for the committed frames and the settings; the megabytes with two
+    // decimals after the given separator, no digit grouping.
     [[nodiscard]] static std::string LiveStats(int64_t frames, int rate, int channels, int bits, bool autoSplit,
-                                               int splitNumber);
+                                               int splitNumber, const std::string& decimalSeparator);
     // The five dashboard lines joined by "\n".
     [[nodiscard]] static std::string Dashboard(const Config& config, const std::vector<AudioDevice>& devices,
                                                const std::string& statusText);

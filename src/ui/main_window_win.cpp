@@ -8,6 +8,7 @@
 #include "app/log.h"
 #include "app/platform.h"
 #include "app/threads.h"
+#include "app/win_error.h"
 #include "feedback/sounds.h"
 #include "feedback/speech.h"
 #include "recording/wasapi.h"
@@ -159,6 +160,14 @@ uint64_t MainWindow::FreeBytes(const std::string& root) {
 
 int64_t MainWindow::NowMs() { return static_cast<int64_t>(::GetTickCount64()); }
 void MainWindow::SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
+
+std::string MainWindow::DecimalSeparator() {
+    // Asked at each use, as cheap as it is, so a change in the regional settings shows at the
+    // next tick; the user's overrides of the locale are included.
+    wchar_t separator[8];  // the system allows at most three characters
+    const int n = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+    return n > 1 ? win::Narrow(std::wstring_view(separator, static_cast<size_t>(n - 1))) : std::string(".");
+}
 
 std::unique_ptr<RecordingPort> MainWindow::NewRecording(const Config& config, RecordingPort::Callbacks callbacks) {
     return MakeRecorderPort(config, std::move(callbacks));

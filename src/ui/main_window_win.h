@@ -62,6 +62,7 @@ private:
     uint64_t FreeBytes(const std::string& root) override;
     int64_t NowMs() override;
     void SleepMs(int milliseconds) override;
+    std::string DecimalSeparator() override;
     std::unique_ptr<RecordingPort> NewRecording(const Config& config, RecordingPort::Callbacks callbacks) override;
     void StartDriveMonitor() override;
     void StopDriveMonitor() override;

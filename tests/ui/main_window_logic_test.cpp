@@ -148,6 +148,8 @@ struct FakeHost : MainWindowHost {
     uint64_t FreeBytes(const std::string&) override { return freeBytes; }
     int64_t NowMs() override { return now; }
     void SleepMs(int ms) override { now += ms; }
+    std::string decimalSeparator = ".";
+    std::string DecimalSeparator() override { return decimalSeparator; }
     std::unique_ptr<RecordingPort> NewRecording(const Config&, RecordingPort::Callbacks cb) override {
         auto r = std::make_shared<FakeRecording>();
         r->callbacks = std::move(cb);
@@ -237,19 +239,44 @@ TEST(MainTextsTest, LiveStatisticsLine) {
         int rate, channels, bits;
         bool split;
         int number;
+        const char* separator;
         const char* text;
     };
     const Case cases[] = {
-        {0, 48000, 2, 24, false, 1, "Recording time, 0 seconds. 0.00 MB Storage used."},
-        {48000 * 59, 48000, 2, 24, false, 1, "Recording time, 59 seconds. 16.20 MB Storage used."},
-        {48000 * 61, 48000, 2, 16, false, 1, "Recording time, 1 minutes, 1 seconds. 11.17 MB Storage used."},
-        {48000 * 5, 48000, 1, 32, true, 1, "Recording time, 5 seconds. 0.92 MB Storage used on current split."},
-        {48000 * 5, 48000, 1, 32, true, 3,
+        {0, 48000, 2, 24, false, 1, ".", "Recording time, 0 seconds. 0.00 MB Storage used."},
+        {48000 * 59, 48000, 2, 24, false, 1, ".", "Recording time, 59 seconds. 16.20 MB Storage used."},
+        {48000 * 61, 48000, 2, 16, false, 1, ".", "Recording time, 1 minutes, 1 seconds. 11.17 MB Storage used."},
+        {48000 * 5, 48000, 1, 32, true, 1, ".", "Recording time, 5 seconds. 0.92 MB Storage used on current split."},
+        {48000 * 5, 48000, 1, 32, true, 3, ".",
          "Recording time, 5 seconds. 0.92 MB Storage used on current split (Split 3)."},
-        {1000, 0, 2, 24, false, 1, "Recording time, 0 seconds. 0.01 MB Storage used."},
+        {1000, 0, 2, 24, false, 1, ".", "Recording time, 0 seconds. 0.01 MB Storage used."},
+        // The user's separator replaces the point and nothing else: no digit grouping, and the
+        // full stops and commas of the sentence stay.
+        {0, 48000, 2, 24, false, 1, ",", "Recording time, 0 seconds. 0,00 MB Storage used."},
+        {48000 * 61, 48000, 2, 16, true, 2, ",",
+         "Recording time, 1 minutes, 1 seconds. 11,17 MB Storage used on current split (Split 2)."},
+        {int64_t{48000} * 3600 * 24, 48000, 2, 24, false, 1, ",",
+         "Recording time, 1440 minutes, 0 seconds. 23730,47 MB Storage used."},
+        {48000 * 59, 48000, 2, 24, false, 1, "\xD9\xAB",  // Arabic decimal separator
+         "Recording time, 59 seconds. 16\xD9\xAB" "20 MB Storage used."},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MainTexts::LiveStats(c.frames, c.rate, c.channels, c.bits, c.split, c.number), c.text);
+        EXPECT_EQ(MainTexts::LiveStats(c.frames, c.rate, c.channels, c.bits, c.split, c.number, c.separator), c.text);
+}
+
+TEST_F(MainWindowLogicTest, TheStatisticsUseTheUsersDecimalSeparatorFromTheFirstLineOn) {
+    host_.decimalSeparator = ",";
+    Init();
+    for (int split : {0, 600}) {
+        Set("auto_split_secs", split);
+        const std::string tail = split ? " MB Storage used on current split." : " MB Storage used.";
+        Start();
+        EXPECT_EQ(host_.lists[kIdStats], "Recording time, 0 seconds. 0,00" + tail);
+        host_.Last().frames = 48000 * 75;
+        logic_.UpdateLiveStats();
+        EXPECT_EQ(host_.lists[kIdStats], "Recording time, 1 minutes, 15 seconds. 20,60" + tail);
+        StopAndFinish();
+    }
 }
 
 TEST_F(MainWindowLogicTest, DashboardNamesTheDeviceOrSaysWhyNot) {
