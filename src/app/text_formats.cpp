@@ -22,39 +22,6 @@ void AppendPart(std::string& out, int32_t n, const char* unit) {
     if (n != 1) out += 's';
 }
 
-// The code point of a UTF-8 sequence that starts at i and is `length` bytes long, or -1
-// when the bytes are not a well-formed sequence.
-long CodePointAt(std::string_view s, size_t i, size_t length) noexcept {
-    if (i + length > s.size()) return -1;
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    long cp;
-    if (length == 1) return b0 < 0x80 ? b0 : -1;
-    if (length == 2 && (b0 & 0xE0) == 0xC0) cp = b0 & 0x1F;
-    else if (length == 3 && (b0 & 0xF0) == 0xE0) cp = b0 & 0x0F;
-    else return -1;
-    for (size_t k = 1; k < length; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return -1;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    return cp;
-}
-
-bool IsWhiteSpace(long cp) noexcept { return cp >= 0 && unicode::IsWhiteSpace(static_cast<char32_t>(cp)); }
-
-// Length of the white-space character at the start of s, or 0.
-size_t LeadingWhiteLength(std::string_view s) noexcept {
-    for (size_t len = 1; len <= 3; ++len)
-        if (IsWhiteSpace(CodePointAt(s, 0, len))) return len;
-    return 0;
-}
-
-size_t TrailingWhiteLength(std::string_view s) noexcept {
-    for (size_t len = 1; len <= 3 && len <= s.size(); ++len)
-        if (IsWhiteSpace(CodePointAt(s, s.size() - len, len))) return len;
-    return 0;
-}
-
 }  // namespace
 
 std::string TimeText::Format(int32_t seconds) {
@@ -130,8 +97,7 @@ int32_t PercentText::Parse(std::string_view text, int32_t fallback) noexcept {
 }
 
 std::string Naming::SanitizePrefix(std::string_view text) {
-    while (size_t len = LeadingWhiteLength(text)) text.remove_prefix(len);
-    while (size_t len = TrailingWhiteLength(text)) text.remove_suffix(len);
+    text = unicode::TrimWhiteSpace(text);
     static constexpr std::string_view kRemoved = "\\/*?:\"<>|";
     std::string out;
     out.reserve(text.size());

@@ -1,8 +1,9 @@
 #pragma once
 // Code points for the readers that count, convert or trim text themselves (the JSON reader, the
-// duration texts, the UTF-16 conversions of the interface). Ill-formed UTF-8 is replaced by U+FFFD
-// per maximal subpart, as the Unicode standard recommends and the platform's converter does, so
-// every decoder of the same bytes agrees with us. Portable.
+// duration texts, the UTF-16 conversions of the interface, the settings and update texts that are
+// trimmed). Ill-formed UTF-8 is replaced by U+FFFD per maximal subpart, as the Unicode standard
+// recommends and the platform's converter does, so every decoder of the same bytes agrees with us.
+// Portable.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -74,6 +75,29 @@ inline void AppendUtf8(std::string& out, char32_t cp) {
     return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
            (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
            cp == 0x3000;
+}
+
+// The text without the white space at both ends, for the texts a user typed or a release note
+// carries. Only well-formed characters count: ill-formed bytes stay, and nothing outside the
+// text is read.
+[[nodiscard]] inline std::string_view TrimWhiteSpace(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const Decoded d = DecodeUtf8(text, 0);
+        if (!d.valid || !IsWhiteSpace(d.cp)) break;
+        text.remove_prefix(d.length);
+    }
+    // From the end: every white-space character takes at most three bytes, and since a lead byte
+    // never continues an earlier sequence, a character that decodes whole up to the end is the
+    // one a reading from the start would find there.
+    auto trailing = [](std::string_view s) noexcept -> size_t {
+        for (size_t length = 1; length <= 3 && length <= s.size(); ++length) {
+            const Decoded d = DecodeUtf8(s, s.size() - length);
+            if (d.valid && d.length == length && IsWhiteSpace(d.cp)) return length;
+        }
+        return 0;
+    };
+    while (const size_t length = trailing(text)) text.remove_suffix(length);
+    return text;
 }
 
 }  // namespace twr::unicode

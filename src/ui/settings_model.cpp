@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/platform.h"
+#include "app/unicode.h"
 #include "ui/dialog_builder.h"
 #include "recording/writer_loop.h"
 
@@ -12,14 +13,6 @@ namespace twr {
 namespace {
 
 bool IsNoInput(std::string_view id) { return id.empty() || id == "none"; }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -194,7 +187,7 @@ void SettingsModel::Write(Config& config, const Values& values) {
     if (TryParseInvariantInt64(values.BufferSizeText, bufferSize) && bufferSize > 0 &&
         bufferSize <= std::numeric_limits<int32_t>::max())
         config.Set("buffer_size", static_cast<int32_t>(bufferSize));
-    const std::string_view title = Trimmed(values.WindowTitle);
+    const std::string_view title = unicode::TrimWhiteSpace(values.WindowTitle);
     if (!title.empty()) data.Set("window_title", JsonValue(title));
     data.Set("check_updates_startup", JsonValue(values.CheckUpdatesStartup));
     // The field shows the executable's folder when none is set; saving it unchanged must keep

@@ -8,6 +8,7 @@
 #include "app/json.h"
 #include "app/log.h"
 #include "app/platform.h"
+#include "app/unicode.h"
 #include "app/version.h"
 #include "update/http.h"
 #include "update/release_host.h"
@@ -38,13 +39,7 @@ bool EndsWithIgnoreCase(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && EqualsIgnoreCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
-bool IsSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
+std::string_view Trim(std::string_view s) noexcept { return unicode::TrimWhiteSpace(s); }
 
 // Lines of a text with CR LF read as LF; a lone CR stays part of its line.
 std::vector<std::string> SplitLines(std::string_view text) {

@@ -198,12 +198,24 @@ TEST_F(SettingsModelConfigTest, ConditionalKeysAreLeftAloneForUnusableValues) {
         SettingsModel::Write(config, v);
         EXPECT_EQ(config.Data().GetInt("buffer_size", -1), b.bufferSaved) << b.bufferText;
     }
-    for (const char* title : {"", "   ", "\t\r\n"}) {
+    // Trimmed of every kind of white space: a title of no-break or ideographic spaces would be an
+    // invisible window title. A zero width space is no white space and stays.
+    const struct { const char* typed; const char* saved; } titles[] = {
+        {"", "Kept"},
+        {"   ", "Kept"},
+        {"\t\r\n", "Kept"},
+        {"\xC2\xA0", "Kept"},
+        {"\xE3\x80\x80", "Kept"},
+        {"\xE2\x80\x83 \xC2\xA0\t\xE3\x80\x80", "Kept"},
+        {"\xC2\xA0Studio\xE2\x80\x83 B\xE3\x80\x80", "Studio\xE2\x80\x83 B"},
+        {"\xE2\x80\x8B", "\xE2\x80\x8B"},
+    };
+    for (const auto& t : titles) {
         Config config = WithFile(R"({"window_title": "Kept"})");
         SettingsModel::Values v = SampleValues();
-        v.WindowTitle = title;
+        v.WindowTitle = t.typed;
         SettingsModel::Write(config, v);
-        EXPECT_EQ(config.WindowTitle(), "Kept");
+        EXPECT_EQ(config.WindowTitle(), t.saved) << t.typed;
     }
 }
 

@@ -13,6 +13,10 @@ TEST(UpdateDialogText, NotesBecomeOneEntryPerLineWithoutBullets) {
         {"    - indented bullet", {"indented bullet"}},
         {"-- double", {"- double"}},
         {"", {}},
+        // Indentation and padding of any white space, and a zero width space that is none.
+        {"\xC2\xA0- no-break\n\xE3\x80\x80*\xE2\x80\x83ideographic\xC2\xA0", {"no-break", "ideographic"}},
+        {"\xC2\xA0\n\xE3\x80\x80\xE2\x80\x83\r\n", {}},
+        {"\xE2\x80\x8B- zero width", {"\xE2\x80\x8B- zero width"}},
     };
     for (const auto& c : cases) EXPECT_EQ(UpdateDialogText::NoteEntries(c.notes), c.entries) << c.notes;
     EXPECT_EQ(UpdateDialogText::Intro("v2.2.4", "v3.0.0"),

@@ -17,6 +17,10 @@ TEST(UpdaterVersions, ParseAndCompare) {
     EXPECT_EQ(Updater::ParseVersion("  V4-beta.x.99999999999 "), (std::vector<int>{4, 0, 0}));
     EXPECT_EQ(Updater::ParseVersion(""), (std::vector<int>{0}));
     EXPECT_EQ(Updater::ParseVersion("1..2"), (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(Updater::ParseVersion("\xC2\xA0v3.4.5\xE3\x80\x80"), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(Updater::ParseVersion("\xE2\x80\x83\xE2\x80\x83"), (std::vector<int>{0}));
+    // A zero width space is no white space: the tag then does not start with "v".
+    EXPECT_EQ(Updater::ParseVersion("\xE2\x80\x8Bv3.4"), (std::vector<int>{0, 4}));
     const struct { const char* a; const char* b; int result; } cases[] = {
         {"v1.10.0", "v1.9.0", 1}, {"v2.0.0", "v2.0.0", 0}, {"v2.0.1", "v2.0.0", 1}, {"v1.9.9", "v2.0.0", -1},
         {"2.1", "v2.0.5", 1},     {"v2.0", "v2.0.0", 0},   {"garbage", "v0.0.1", -1},
@@ -41,6 +45,10 @@ TEST(UpdaterChecksums, FindHashFor) {
         {std::string(65, 'd') + " Tapewright-win-x64.exe", "win-x64", std::nullopt},
         // A line without a usable hash does not end the search.
         {std::string(64, 'g') + " Tapewright-win-x64.exe\n" + b + " Tapewright-win-x64.exe", "win-x64", b},
+        // Lines padded with no-break, ideographic or em spaces.
+        {"\xC2\xA0" + a + "  Tapewright-win-x64.exe\xE3\x80\x80", "win-x64", a},
+        {"\xE2\x80\x83" + lower + "\xC2\xA0 Tapewright-win-x64.exe", "win-x64", std::string(64, 'C')},
+        {"\xE2\x80\x8B" + a + " Tapewright-win-x64.exe", "win-x64", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(Updater::FindHashFor(c.text, c.needle), c.hash) << c.text;
     EXPECT_TRUE(Updater::IsHex(""));
@@ -52,6 +60,9 @@ TEST(UpdaterNotes, CleanNotesDropsMarkupAndEmptyLines) {
               "Heading\nFixed a thing\nAdded stuff");
     EXPECT_EQ(Updater::CleanNotes("  -  indented\r\n#\r\n- \r\n"), "indented");
     EXPECT_EQ(Updater::CleanNotes(""), "");
+    EXPECT_EQ(Updater::CleanNotes("\xC2\xA0-\xE2\x80\x83indented\xE3\x80\x80\n\xC2\xA0\xE3\x80\x80\n- \xC2\xA0\n"),
+              "indented");
+    EXPECT_EQ(Updater::CleanNotes("\xE2\x80\x8B- kept"), "\xE2\x80\x8B- kept");
 }
 
 // A feed as the release host publishes it, with the assets given.
