@@ -19,13 +19,17 @@
 //                                         "items"/"sel" for a list or combo box
 //   focus hwnd=H [not=H2] [timeout=2000]  the focused control of H's thread (waits while it is H2),
 //                                         as info, plus "active"
-//   key hwnd=H keys="Tab Shift+Tab Alt+R" [settle=150] [move=1 [timeout=3000]]
-//                                         SetForegroundWindow(H), then each chord by SendInput;
+//   active hwnd=H [timeout=5000]          waits until H's thread reports H (its top-level window)
+//                                         active with the focus inside it; answers as focus
+//   key hwnd=H keys="Tab Shift+Tab Alt+R" [settle=150] [move=1 [timeout=3000]] [ready=5000]
+//                                         SetForegroundWindow(H), waits as "active" does (an error
+//                                         when that never comes), then each chord by SendInput;
 //                                         with move=1 waits until the focus has left where it was;
 //                                         names: letters, digits, Tab Enter Escape Space Up Down
 //                                         Left Right Home End PageUp PageDown Delete Backspace F1-F12
 //                                         with Shift+ Ctrl+ Alt+; answers with "focus" as above
-//   type hwnd=H text=T [settle=150]       types the text with KEYEVENTF_UNICODE
+//   type hwnd=H text=T [settle=150] [ready=5000]
+//                                         types the text with KEYEVENTF_UNICODE, once H is ready as for key
 //   click hwnd=H [id=N]                   BM_CLICK on the button (sent without waiting, so a dialog
 //                                         the click opens does not block the driver)
 //   close hwnd=H                          posts WM_CLOSE
@@ -517,6 +521,27 @@ void BringForward(HWND h) {
     WaitFor(1000, [&] { return ::GetForegroundWindow() == top; });
 }
 
+std::string Named(HWND h) {
+    return h ? std::to_string(Num(h)) + " (" + ClassOf(h) + " \"" + TextOf(h) + "\")" : "none";
+}
+
+// A key reaches whatever has the focus when the target's thread reads it. Right after a message
+// box closes, the window beneath is still taking its activation back: the focus is then nowhere or
+// still on the box, and a key is lost or lands on another control. Input therefore waits until
+// that thread itself reports the window active with the focus inside it.
+void AwaitReady(HWND h, long long timeoutMs) {
+    const HWND top = ::GetAncestor(h, GA_ROOT);
+    HWND active = nullptr, focus = nullptr;
+    const bool ready = WaitFor(timeoutMs, [&] {
+        focus = FocusOf(top, &active);
+        return active == top && focus && (focus == top || ::IsChild(top, focus));
+    });
+    if (!ready)
+        throw std::runtime_error("window " + Named(top) + " was not active with the focus inside it within " +
+                                 std::to_string(timeoutMs) + " ms: active " + Named(active) + ", focus " +
+                                 Named(focus));
+}
+
 // ---- screen --------------------------------------------------------------------------------
 
 struct ScreenDc {
@@ -718,10 +743,16 @@ std::string Run(const std::string& word, const Args& a) {
         const auto notThis = reinterpret_cast<HWND>(static_cast<intptr_t>(Int(a, "not", 0)));
         return with(FocusResult(Handle(a), Int(a, "timeout", notThis ? 2000 : 0), notThis));
     }
+    if (word == "active") {
+        const HWND h = Handle(a);
+        AwaitReady(h, Int(a, "timeout", 5000));
+        return with(FocusResult(h, 0, nullptr));
+    }
     if (word == "key" || word == "type") {
         const HWND h = Handle(a);
         const HWND before = FocusOf(h);
         BringForward(h);
+        AwaitReady(h, Int(a, "ready", 5000));
         if (word == "key") {
             std::string keys = Need(a, "keys");
             size_t start = 0;

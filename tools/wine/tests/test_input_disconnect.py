@@ -95,7 +95,7 @@ def _case(h, d, label, settings, fail, sink, text, kind, goes_on):
         if goes_on:
             assert buttons(d, window) == RECORDING, buttons(d, window)
         d.key(box["hwnd"], "Enter")
-        d.gone(box["hwnd"])
+        d.back_to(window, box["hwnd"])
         if goes_on:
             time.sleep(2.5)
             assert buttons(d, window) == RECORDING, buttons(d, window)

@@ -322,7 +322,7 @@ def test_speech_only_in_front_counts_the_programs_own_box_as_in_front(h):
             box = d.msgbox("Confirm Exit")
             said_in_order(h, ["Recording started", "Split 3 started"], 10 - (time.time() - t0) + 3)
             d.key(box["hwnd"], "Enter")  # No
-            d.gone(box["hwnd"])
+            d.back_to(window, box["hwnd"])
             d.key(window, "Alt+T")
             said_in_order(h, ["Recording started", "Split 3 started", "Recording stopped"])
             d.key(window, "Alt+X")

@@ -31,8 +31,12 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
                 d.key(dlg, "Alt+W")
                 warn = d.msgbox("Demo Warning")
                 assert (warn["text"], warn["icon"], warn["icon_kind"]) == ("Careful.", "yellow", "warning"), warn
+                # Keys wait until the dialog beneath has its activation back; meanwhile they say why not.
+                error = d("active", hwnd=dlg, timeout=300, check=False)["error"]
+                assert "was not active with the focus inside it within 300 ms: active " in error, error
+                assert "Demo Warning" in error, error
                 d.key(warn["hwnd"], "Enter")
-                d.gone(warn["hwnd"])
+                assert d.back_to(dlg, warn["hwnd"])["id"] == 105
             d.key(dlg, "Enter")
             box = d.msgbox("Demo Result")
             assert (box["text"], box["icon_kind"]) == ("Name: " + NAME, "information"), box

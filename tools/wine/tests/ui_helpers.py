@@ -132,6 +132,14 @@ class Driver(_Lines):
     def gone(self, hwnd, timeout=10000):
         return self("gone", hwnd=hwnd, timeout=timeout)
 
+    def back_to(self, owner, closed, timeout=10000):
+        """Waits until `closed` (a message box or dialog just answered) is gone and `owner`, the
+        window beneath it, is active again with the focus inside it, as the user is then back
+        in it; returns the owner's focus. The driver's keys wait for this too, but a test that
+        reads the window before its next key must not read it half way."""
+        self.gone(closed, timeout)
+        return self("active", hwnd=owner, timeout=timeout)
+
 
 def mnemonic(text):
     """The letter after a single "&" (upper case), or None; "&&" is a literal ampersand."""
