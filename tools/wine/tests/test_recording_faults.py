@@ -24,10 +24,13 @@ DRIVE_MISSING = ("The output drive you configured is currently disconnected.\r\n
                  "Please reconnect the drive or select a new output folder in Settings.")
 INPUT1_MISSING = "Input 1 is disconnected. Please reconnect it or open Settings and select a valid audio device."
 INPUT2_MISSING = "Input 2 is disconnected. Please reconnect or disable it in Settings."
+NO_DEVICE = "No audio device has been configured yet. Please open Settings and explicitly select an input device."
 GONE_ID = "{0.0.1.00000000}.{0badc0de-0000-4000-8000-000000000001}"
 
 
-def _box(d, caption, text, icon, answer, name):
+def _box(d, caption, text, icon, answer, name, owner=None):
+    """Reads the box, keeps a screenshot, answers it and, with the window beneath it given, waits
+    until the user is back in that window."""
     box = d.msgbox(caption)
     assert (box["text"], box["icon"]) == (text, icon), box
     assert [(b["id"], b["text"]) for b in box["buttons"]] == [(1, "OK")], box
@@ -36,7 +39,10 @@ def _box(d, caption, text, icon, answer, name):
         d("click", hwnd=box["hwnd"], id=1)
     else:
         d.key(box["hwnd"], answer)
-    d.gone(box["hwnd"])
+    if owner:
+        d.back_to(owner, box["hwnd"])
+    else:
+        d.gone(box["hwnd"])
 
 
 def _refused(h, d, window, proc):
@@ -66,10 +72,10 @@ def test_each_start_check_shows_its_box_and_starts_nothing(h):
             window = window_of(h, d, proc)
             assert lines(d, window, DASHBOARD)[0] == "Recording Device is set to: Disconnected"
             d.key(window, "Alt+S")
-            _box(d, "Output Drive Missing", DRIVE_MISSING, "yellow", "Escape", "checks-2-drive-missing")
+            _box(d, "Output Drive Missing", DRIVE_MISSING, "yellow", "Escape", "checks-2-drive-missing", window)
             os.symlink(target, link)
             d.key(window, "Alt+S")
-            _box(d, "Warning", INPUT1_MISSING, "yellow", "click", "checks-3-input1-missing")
+            _box(d, "Warning", INPUT1_MISSING, "yellow", "click", "checks-3-input1-missing", window)
             _refused(h, d, window, proc)
 
             # Input 2 named but absent: no start, though input 1 is there.
@@ -79,7 +85,7 @@ def test_each_start_check_shows_its_box_and_starts_nothing(h):
             procs.append(proc)
             window = window_of(h, d, proc)
             d.key(window, "Alt+S")
-            _box(d, "Warning", INPUT2_MISSING, "yellow", "Enter", "checks-4-input2-missing")
+            _box(d, "Warning", INPUT2_MISSING, "yellow", "Enter", "checks-4-input2-missing", window)
             _refused(h, d, window, proc)
 
             # "none" for input 2 is one input; the bit depth is checked last.
@@ -89,7 +95,18 @@ def test_each_start_check_shows_its_box_and_starts_nothing(h):
             procs.append(proc)
             window = window_of(h, d, proc)
             d.key(window, "Alt+S")
-            _box(d, "Audio Error", "Unsupported bit depth: 20", "red", "Enter", "checks-5-bit-depth")
+            _box(d, "Audio Error", "Unsupported bit depth: 20", "red", "Enter", "checks-5-bit-depth", window)
+            _refused(h, d, window, proc)
+
+            # The first start of all, before any input was chosen: the box sends the user to Settings.
+            h.reset_appdata()
+            write_settings(h, save_folder=h.winpath(target))
+            proc = h.popen([])
+            procs.append(proc)
+            window = window_of(h, d, proc)
+            assert lines(d, window, DASHBOARD)[0] == "Recording Device is set to: Not set"
+            d.key(window, "Alt+S")
+            _box(d, "Warning", NO_DEVICE, "yellow", "Enter", "checks-6-no-device", window)
             _refused(h, d, window, proc)
     finally:
         if os.path.islink(link):
@@ -276,6 +293,7 @@ def test_a_filling_disk_warns_at_each_level_then_stops_and_a_nearly_full_one_war
                                    "recording time)!") and box["icon"] == "yellow", box
             shot(h, d, "faults-disk-low-at-start")
             d.key(box["hwnd"], "Enter")
+            d.back_to(window, box["hwnd"])
             said_in_order(h, first_spoken + ["Recording started", levels[3], "Recording stopped"], 15)
             wait("the result", lambda: spoken(h)[-1].startswith("Recording saved"), 15)
             d.key(window, "Alt+X")
@@ -335,6 +353,7 @@ def test_a_drive_letter_lost_mid_recording_stops_within_5_s_and_unattended_resum
                                    "new Output Directory.") and box["icon"] == "red", box
             shot(h, d, "drive-lost-box")
             d.key(box["hwnd"], "Enter")
+            d.back_to(window, box["hwnd"])
             said_in_order(h, ["Recording started", "Recording stopped"])
             result = wait("the result", lambda: spoken(h)[2:3], 10)[0]
             print("    result after the drive loss: " + result)

@@ -42,15 +42,20 @@ def _json(pairs):
                               for k, v in pairs) + "\n}"
 
 
+def _host_args(h, dialog, path):
+    """settings_host's arguments, with a speech folder that holds the stand-in controller client."""
+    speech = h.scratch()
+    shutil.copy(os.path.join(h.build_dir, "tools", "nvda_standin", "nvdaControllerClient_standin.dll"),
+                os.path.join(speech, "nvdaControllerClient.dll"))
+    return [dialog, h.winpath(path), h.winpath(speech)]
+
+
 class _Host:
     """settings_host with one dialog over the file; a test that fails midway leaves no dialog
     behind for the next one to find."""
 
     def __init__(self, h, dialog, path):
-        speech = h.scratch()
-        shutil.copy(os.path.join(h.build_dir, "tools", "nvda_standin", "nvdaControllerClient_standin.dll"),
-                    os.path.join(speech, "nvdaControllerClient.dll"))
-        self.proc = h.popen([dialog, h.winpath(path), h.winpath(speech)], exe=h.tool("settings_host"))
+        self.proc = h.popen(_host_args(h, dialog, path), exe=h.tool("settings_host"))
 
     def __enter__(self):
         return self
@@ -59,6 +64,16 @@ class _Host:
         if self.proc.poll() is None:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
+
+    def window(self, d, caption, timeout=20000):
+        """The dialog's window; when it does not come, the error says what became of the host."""
+        try:
+            return d.find(caption, timeout=timeout)
+        except AssertionError as e:
+            rc = self.proc.poll()
+            err = self.proc.communicate(timeout=10)[1].decode("utf-8", "replace") if rc is not None else ""
+            raise AssertionError("%s; settings_host %s %s; windows %r" % (
+                e, "ended with %s:" % rc if rc is not None else "still running", err, d("windows")["windows"]))
 
     def result(self, expected):
         rc, out = wait_exit(self.proc)
@@ -86,7 +101,7 @@ def test_settings_dialog_keyboard_walk(h):
     path = _file(h, "{}")
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             controls = d.controls(dlg)
             stops = tab_stops(controls)
             # Every tab stop in template order; unit lists and the read-only folder are named by their
@@ -122,7 +137,7 @@ def test_settings_dialog_saves_what_the_keyboard_changed(h):
                            ("zz_last", 7)]))
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             info = lambda i: d("info", hwnd=dlg, id=i)
             # Offered values keep what the file holds; a bit depth not offered shows the first.
             rates = info(2006)
@@ -169,13 +184,14 @@ def test_settings_dialog_input_pair_checks(h):
     path = _file(h, original)
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             assert d("info", hwnd=dlg, id=2003)["items"][:2] == ["None", "DISCONNECTED: {gone}"]
             _press(d, dlg, "Enter")
             box = d.msgbox("Invalid Selection")
             assert (box["text"], box["icon"]) == ("Input 1 and Input 2 cannot be the same device.", "yellow"), box
             d.key(box["hwnd"], "Enter")
-            d.gone(box["hwnd"])
+            # Back where the user was when saving.
+            assert d.back_to(dlg, box["hwnd"])["id"] == 2001
             assert _read(path) == original
             # Another second input: the question comes on every save, and No writes nothing.
             second = d.key(dlg, "Alt+2 Down")
@@ -187,9 +203,8 @@ def test_settings_dialog_input_pair_checks(h):
                 assert box["text"].endswith("\r\n\r\nDo you still want to use two independent devices?"), box
                 assert [(b["id"], b["default"]) for b in box["buttons"]] == [(6, False), (7, True)], box
                 d.key(box["hwnd"], answer)
-                d.gone(box["hwnd"])
+                assert d.back_to(dlg, box["hwnd"])["id"] == 2003
                 assert _read(path) == original
-                assert d.focus(dlg)["active"] == dlg
             _press(d, dlg, "Enter")
             box = d.msgbox("Hardware Clock Drift Warning")
             d.key(box["hwnd"], "Alt+Y")
@@ -201,11 +216,13 @@ def test_settings_dialog_input_pair_checks(h):
 
 
 def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
+    # Each option dialog opened from the settings dialog saves on its own OK; Escape in the settings
+    # dialog afterwards drops only that dialog's own edits.
     original = _json([("zz", 1), ("window_title", "Old")])
     path = _file(h, original)
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             d.key(dlg, "Alt+T")
             d("type", hwnd=dlg, text="Never saved")
             d.key(dlg, "Alt+A")
@@ -215,29 +232,61 @@ def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
             assert d.focus(sub)["id"] == 1101
             d.key(sub, "Space Tab Tab Tab Tab Tab Tab Space")  # start/stop off, speak-in-focus on
             d.key(sub, "Enter")
-            d.gone(sub)
+            assert d.back_to(dlg, sub)["id"] == 2019
+
+            d.key(dlg, "Tab")
+            _press(d, dlg, "Space")
+            sub = d.find("Configure Sounds")
+            assert d.focus(sub)["id"] == 1201
+            start = len(spoken(h))
+            assert d.key(sub, "Alt+P")["check"] == 0
+            d.key(sub, "Alt+V End Down")
+            assert spoken(h)[start:] == ["100 percent", "99 percent"], spoken(h)[start:]
+            screenshot(h, d, "settings-sounds-changed")
+            d.key(sub, "Enter")
+            assert d.back_to(dlg, sub)["id"] == 2020
+            saved_sounds = _read(path)
+
+            d.key(dlg, "Tab")
+            _press(d, dlg, "Space")
+            sub = d.find("Configure Audio Channels")
+            assert d.focus(sub)["id"] == 1301
+            assert d.key(sub, "Down")["sel"] == 1
+            d.key(sub, "Alt+2 Down Down")
+            assert d("info", hwnd=sub, id=1302)["sel"] == 2
+            screenshot(h, d, "settings-channels-changed")
+            d.key(sub, "Enter")
+            assert d.back_to(dlg, sub)["id"] == 2021
+            # The settings dialog still shows its own edits, unsaved.
+            assert d("info", hwnd=dlg, id=2016)["text"] == "Never saved"
             d.key(dlg, "Escape")
             d.gone(dlg)
         host.result(0)
-    assert _read(path) == _json([
-        ("zz", 1), ("window_title", "Old"), ("notify_start_stop", False), ("notify_split", True),
-        ("notify_error", True), ("notify_drive_disconnect", True), ("notify_mic_disconnect", True),
-        ("speak_in_focus_only", True), ("auto_resume_unattended", False), ("confirm_exit", True),
-    ])
+    notifications = [("notify_start_stop", False), ("notify_split", True), ("notify_error", True),
+                     ("notify_drive_disconnect", True), ("notify_mic_disconnect", True),
+                     ("speak_in_focus_only", True), ("auto_resume_unattended", False), ("confirm_exit", True)]
+    sounds = [("snd_start", True), ("snd_stop", False), ("snd_pause", True), ("snd_unpause", True),
+              ("snd_volume", 99), ("snd_start_sound", "Rising Sweep"), ("snd_stop_sound", "Falling Sweep"),
+              ("snd_pause_sound", "Low Double Beep"), ("snd_unpause_sound", "High Double Beep")]
+    before = [("zz", 1), ("window_title", "Old")] + notifications
+    assert saved_sounds == _json(before + sounds), saved_sounds
+    assert _read(path) == _json(before + sounds + [
+        ("in1_route", "Left Channel Only"), ("in2_route", "Right Channel Only"),
+        ("continue_on_mic_disconnect", False)])
 
 
 def test_settings_dialog_copies_the_diagnostic_log(h):
     path = _file(h, "{}")
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             _goto(d, dlg, 2022)
             _press(d, dlg, "Space")
             box = d.msgbox("Logs Copied")
             assert (box["text"], box["icon"]) == ("Diagnostic logs have been copied to your clipboard!", "blue"), box
             clip = d("clipboard")["text"]
             d.key(box["hwnd"], "Enter")
-            d.gone(box["hwnd"])
+            assert d.back_to(dlg, box["hwnd"])["id"] == 2022
             d.key(dlg, "Escape")
             d.gone(dlg)
         host.result(0)
@@ -253,7 +302,7 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
     path = _file(h, _json([("zz", "x")]))
     with _Host(h, "notifications", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Notification Settings", timeout=20000)
+            dlg = host.window(d, "Notification Settings")
             seen = walk_dialog(d, dlg, 1101)
             assert seen["names"][-1] == "Save & Close" and len(seen["names"]) == 9, seen
             d.key(dlg, "Enter")
@@ -268,7 +317,7 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
     path = _file(h, _json([("in1_route", "left channel only"), ("in2_route", "Right Channel Only")]))
     with _Host(h, "channels", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Configure Audio Channels", timeout=20000)
+            dlg = host.window(d, "Configure Audio Channels")
             seen = walk_dialog(d, dlg, 1301)
             assert seen["names"] == ["Input 1 Routing:", "Input 2 Routing:",
                                      "Continue recording if a mic disconnects", "Save & Close"], seen
@@ -286,7 +335,7 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
         path = _file(h, "{}")
         with _Host(h, name, path) as host:
             with Driver(h) as d:
-                dlg = d.find(caption, timeout=20000)
+                dlg = host.window(d, caption)
                 d.key(dlg, "Space Tab Down")
                 d.key(dlg, "Escape")
                 d.gone(dlg)
@@ -323,7 +372,7 @@ def test_sounds_dialog_volume_and_preview(h):
     with _Host(h, "sounds", path) as host:
         with Driver(h) as d:
             def open_dialog():
-                state["dlg"] = d.find("Configure Sounds", timeout=20000)
+                state["dlg"] = host.window(d, "Configure Sounds")
             # Filling and selecting the lists while the dialog opens plays nothing.
             assert _peak_while(h, open_dialog, 1.5) < 300
             dlg = state["dlg"]
@@ -364,18 +413,18 @@ def test_settings_dialog_change_folder(h):
     other = h.winpath(h.scratch())  # Z: under Wine: a drive other than the system drive
     with _Host(h, "settings", path) as host:
         with Driver(h) as d:
-            dlg = d.find("Recording Settings", timeout=20000)
+            dlg = host.window(d, "Recording Settings")
             folder = lambda: d("info", hwnd=dlg, id=2004)["text"]
             shown = folder()
 
             def pick(text, keys="Enter"):
                 _press(d, dlg, "Alt+H")
-                picker = d.find("Select Output Directory", timeout=20000)
+                picker = host.window(d, "Select Output Directory")
                 assert d.focus(picker)["name"] == "File name:"
                 if text:
                     d("type", hwnd=picker, text=text)
                 _press(d, picker, keys)
-                d.gone(picker)
+                d.back_to(dlg, picker)
 
             pick("", "Escape")
             assert folder() == shown
@@ -392,7 +441,7 @@ def test_settings_dialog_change_folder(h):
                     "or bumped while the app is running, your recording could be abruptly terminated.\n\n"
                     "Please ensure the drive remains securely connected.")
                 d.key(warn, answer)
-                d.gone(warn)
+                d.back_to(dlg, warn)
                 assert folder().lower() == expected, (answer, folder())
             screenshot(h, d, "settings-folder")
             d.key(dlg, "Enter")
@@ -403,6 +452,136 @@ def test_settings_dialog_change_folder(h):
         assert json.load(f)["save_folder"].lower() == other.lower()
 
 
+class _InSession:
+    """The harness with its Wine processes started inside a release host session's namespaces and
+    on its prefix, where they share the wineserver of the steps that session runs."""
+
+    def __init__(self, h, session):
+        self._h, self._session = h, session
+        self.pid = None
+
+    def __getattr__(self, name):
+        return getattr(self._h, name)
+
+    def find_namespaces(self, running, timeout=60):
+        """The session's process inside the namespaces: release_host.py running its plan (unshare,
+        which starts it, may be a process of its own that stays outside)."""
+        import time
+        plan = os.path.join(self._session.dir, "plan.json").encode()
+        own = os.readlink("/proc/self/ns/net")
+        deadline = time.time() + timeout
+        while time.time() < deadline and running():
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        cmd = f.read().split(b"\0")
+                    named = len(cmd) > 2 and cmd[1].endswith(b"release_host.py") and cmd[2] == plan
+                    if named and os.readlink("/proc/%s/ns/net" % pid) != own:
+                        self.pid = int(pid)
+                        return
+                except OSError:
+                    continue
+            time.sleep(0.05)
+        raise AssertionError("the release host session did not start")
+
+    def _cmd(self, *cmd):
+        return ["nsenter", "-t", str(self.pid), "-m", "-n", "--"] + list(cmd)
+
+    def _session_env(self, env=None):
+        return dict(self._h._env(env), WINEPREFIX=self._session.prefix)
+
+    def popen(self, args, env=None, exe=None, **kw):
+        import subprocess
+        kw.setdefault("stdout", subprocess.PIPE)
+        kw.setdefault("stderr", subprocess.PIPE)
+        return subprocess.Popen(self._cmd("wine", exe or self._h.exe, *args), env=self._session_env(env),
+                                start_new_session=True, **kw)
+
+    def end_wine(self):
+        """Ends every Wine process of the session, so a step left waiting for its window ends now."""
+        import subprocess
+        if self.pid:
+            subprocess.run(self._cmd("wineserver", "-k"), env=self._session_env(), capture_output=True, timeout=60)
+
+
+def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_release(h):
+    import threading
+    import release_host as rh
+    from test_update import NEWER, VERSION, _release
+
+    session = rh.Session(h)  # skips where private namespaces or the test CA cannot be had
+    path = _file(h, _json([("window_title", "Old"), ("check_updates_startup", True)]))
+    settings = {"exe": h.tool("settings_host"), "args": _host_args(h, "settings", path), "timeout": 180}
+    steps = [dict(settings, routes={rh.FEED_PATH: rh.route(rh.feed(VERSION))}), dict(settings, routes=_release())]
+    outcome = {}
+
+    def run():
+        try:
+            outcome["steps"] = session.run(steps)
+        except BaseException as e:  # reported by the test's own thread
+            outcome["error"] = e
+    runner = threading.Thread(target=run, daemon=True)
+    runner.start()
+    ns = _InSession(h, session)
+    try:
+        ns.find_namespaces(runner.is_alive)
+        with Driver(ns) as d:
+            # Up to date: the edit is saved before the check, and the box says so.
+            dlg = d.find("Recording Settings", timeout=60000)
+            d.key(dlg, "Alt+T")
+            d("type", hwnd=dlg, text="Checked")
+            _goto(d, dlg, 2018)
+            _press(d, dlg, "Space")
+            box = d.msgbox("Up to Date", timeout=60000)
+            assert '"window_title": "Checked"' in _read(path), _read(path)
+            assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: v2.2.4"
+                                   "\r\nBuild: win-x64"), box
+            assert (box["icon_kind"], [(b["id"], b["text"]) for b in box["buttons"]]) == \
+                ("information", [(1, "OK")]), box
+            screenshot(h, d, "settings-update-up-to-date")
+            d.key(box["hwnd"], "Enter")
+            assert d.back_to(dlg, box["hwnd"])["id"] == 2018
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+
+            # A newer release: the offer comes over the settings dialog, and declining it installs nothing.
+            dlg = d.find("Recording Settings", timeout=60000)
+            _goto(d, dlg, 2018)
+            _press(d, dlg, "Space")
+            offer = d.find("Update Available", timeout=60000)
+            assert d("info", hwnd=offer, id=1501)["text"] == (
+                "There's an update available. You will be upgrading from version %s to %s." % (VERSION, NEWER))
+            notes = d.focus(offer)
+            assert (notes["id"], notes["items"]) == (1503, ["New", "first", "second code"]), notes
+            screenshot(h, d, "settings-update-offered")
+            d.key(offer, "Alt+D")
+            assert d.back_to(dlg, offer)["id"] == 2018
+            d.key(dlg, "Escape")
+            d.gone(dlg)
+        runner.join(120)
+    finally:
+        while runner.is_alive():
+            ns.end_wine()
+            runner.join(5)
+    if "error" in outcome:
+        raise outcome["error"]
+    up_to_date, offered = outcome["steps"]
+    for step in (up_to_date, offered):
+        assert (step["rc"], step["out"]) == (0, "result 0\r\n"), step
+        assert " - INFO - Manual update check triggered\r\n" in step["log"], step["log"]
+    assert [q["path"] for q in up_to_date["requests"]] == [rh.FEED_PATH], up_to_date
+    # Declined: the checksum file was read for the offer, the executable never fetched.
+    assert [q["path"] for q in offered["requests"]] == [rh.FEED_PATH, "/dl/SHA256SUMS"], offered
+    # The boxes speak for themselves; nothing else was said.
+    assert spoken(h) == [], spoken(h)
+    assert _read(path) == _json([("window_title", "Checked"), ("check_updates_startup", True),
+                                 ("device_id", ""), ("device2_id", "none"), ("auto_start", False),
+                                 ("auto_start_delay", 0), ("auto_split_secs", 0), ("max_length_secs", 0),
+                                 ("group_splits", True), ("sample_rate", "48000"), ("bit_depth", "24"),
+                                 ("channels", "2"), ("filename_prefix", ""), ("buffer_size", 2048),
+                                 ("device_sort_order", "Inputs First")]), _read(path)
+
+
 def test_a_settings_file_that_cannot_be_written_is_reported(h):
     original = _json([("window_title", "Old")])
     for dialog, caption in (("settings", "Recording Settings"), ("channels", "Configure Audio Channels")):
@@ -410,7 +589,7 @@ def test_a_settings_file_that_cannot_be_written_is_reported(h):
         os.mkdir(path + ".tmp")  # the save's temporary file cannot be made
         with _Host(h, dialog, path) as host:
             with Driver(h) as d:
-                dlg = d.find(caption, timeout=20000)
+                dlg = host.window(d, caption)
                 _press(d, dlg, "Enter")
                 box = d.msgbox("Settings Not Saved")
                 assert box["icon"] == "yellow", box
