@@ -122,6 +122,9 @@ inside() {
     mount "$@" || fail "could not mount ${*: -1}"
     mounted+=("${*: -1}")
   }
+  # The chroot's root a mount point of its own, so that inside it "/" can be made private again
+  # (the update tests' release host enters namespaces of its own with unshare --propagation).
+  mnt --bind "$c" "$c"
   mnt -t proc proc "$c/proc"
   mnt --bind /dev "$c/dev"
   mnt --bind /dev/pts "$c/dev/pts"
