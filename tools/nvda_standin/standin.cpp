@@ -1,14 +1,19 @@
-// Test stand-in for the screen reader's controller client. Its behaviour is set by the
-// environment variable TWR_STANDIN_MODE: "running" (default) answers 0 to both calls,
-// "notrunning" answers 1 to testIfRunning, "reject" accepts testIfRunning but refuses
-// every text. When TWR_STANDIN_LOG names a file, every text asked to be spoken is appended
-// to it as one UTF-8 line.
+// Test stand-in for the screen reader's controller client, steered by the environment variable
+// TWR_STANDIN_MODE. By default (unset, empty or an unknown value) it answers 1722 to both calls,
+// as the real client does while no screen reader runs, so a build that carries it never tells a
+// user that speech works. "running" answers 0 to both calls (the Wine harness asks for it unless a
+// test chooses), "notrunning" is the default by name, "reject" accepts testIfRunning but refuses
+// every text. When TWR_STANDIN_LOG names a file, every accepted text is appended to it as one
+// UTF-8 line.
 #include <string>
 
 // Header-only: the stand-in stays a small library of its own, not linked with the product.
 #include "app/win_raii.h"
 
 namespace {
+
+// RPC_S_SERVER_UNAVAILABLE: what the real client answers while no screen reader runs.
+constexpr unsigned long kNotRunning = 1722UL;
 
 std::wstring Env(const wchar_t* name) {
     wchar_t buf[1024];
@@ -19,13 +24,14 @@ std::wstring Env(const wchar_t* name) {
 }  // namespace
 
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning() {
-    return Env(L"TWR_STANDIN_MODE") == L"notrunning" ? 1722UL : 0UL;
+    const std::wstring mode = Env(L"TWR_STANDIN_MODE");
+    return mode == L"running" || mode == L"reject" ? 0UL : kNotRunning;
 }
 
 extern "C" __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t* text) {
-    std::wstring mode = Env(L"TWR_STANDIN_MODE");
-    if (mode == L"notrunning") return 1722UL;
+    const std::wstring mode = Env(L"TWR_STANDIN_MODE");
     if (mode == L"reject") return 5UL;
+    if (mode != L"running") return kNotRunning;
     std::wstring log = Env(L"TWR_STANDIN_LOG");
     if (!log.empty() && text) {
         int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);

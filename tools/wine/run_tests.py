@@ -174,6 +174,9 @@ class Harness:
     def _env(self, env):
         e = dict(self.env)
         e["TWR_STANDIN_LOG"] = self.winpath(self.standin_log)
+        # The stand-in says no screen reader runs unless asked otherwise; the tests listen to
+        # what would be spoken, so they ask for a speaking one unless they pass their own mode.
+        e["TWR_STANDIN_MODE"] = "running"
         if env:
             e.update(env)
         return e

@@ -38,6 +38,10 @@ def test_speech_modes_exit_codes_and_spoken_text(h):
         (["--speech", "say"], "running", 0, True, sending, [PHRASE]),
         (["--speech", "say"], "notrunning", 2, False, sending, []),
         (["--speech", "say"], "reject", 0, True, sending, []),
+        # The stand-in's own default, which a user of a build that carries it gets: no screen reader.
+        (["--speech"], "", 2, False, [], []),
+        (["--speech", "say"], "", 2, False, sending, []),
+        (["--speech"], "speaking", 2, False, [], []),
     ]
     for args, mode, rc, running, tail, spoken in cases:
         h.reset_appdata()
