@@ -507,20 +507,22 @@ class _InSession:
             subprocess.run(self._cmd("wineserver", "-k"), env=self._session_env(), capture_output=True, timeout=60)
 
 
-def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_release(h):
+def _settings_in_release_session(h, path, routes, drive):
+    """Opens the settings dialog over the file inside a release host session that serves the routes,
+    and calls drive(driver, dialog) to work it; returns the session's one step. One step only: the
+    wineserver may be started by the step's program, and then holds that step's standard error
+    until it ends, which the driver's connection puts off until the driver quits."""
     import threading
     import release_host as rh
-    from test_update import NEWER, VERSION, _release
 
     session = rh.Session(h)  # skips where private namespaces or the test CA cannot be had
-    path = _file(h, _json([("window_title", "Old"), ("check_updates_startup", True)]))
-    settings = {"exe": h.tool("settings_host"), "args": _host_args(h, "settings", path), "timeout": 180}
-    steps = [dict(settings, routes={rh.FEED_PATH: rh.route(rh.feed(VERSION))}), dict(settings, routes=_release())]
+    step = {"exe": h.tool("settings_host"), "args": _host_args(h, "settings", path), "routes": routes,
+            "timeout": 180}
     outcome = {}
 
     def run():
         try:
-            outcome["steps"] = session.run(steps)
+            outcome["steps"] = session.run([step])
         except BaseException as e:  # reported by the test's own thread
             outcome["error"] = e
     runner = threading.Thread(target=run, daemon=True)
@@ -529,52 +531,68 @@ def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_re
     try:
         ns.find_namespaces(runner.is_alive)
         with Driver(ns) as d:
-            # Up to date: the edit is saved before the check, and the box says so.
-            dlg = d.find("Recording Settings", timeout=60000)
-            d.key(dlg, "Alt+T")
-            d("type", hwnd=dlg, text="Checked")
-            _goto(d, dlg, 2018)
-            _press(d, dlg, "Space")
-            box = d.msgbox("Up to Date", timeout=60000)
-            assert '"window_title": "Checked"' in _read(path), _read(path)
-            assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: v2.2.4"
-                                   "\r\nBuild: win-x64"), box
-            assert (box["icon_kind"], [(b["id"], b["text"]) for b in box["buttons"]]) == \
-                ("information", [(1, "OK")]), box
-            screenshot(h, d, "settings-update-up-to-date")
-            d.key(box["hwnd"], "Enter")
-            assert d.back_to(dlg, box["hwnd"])["id"] == 2018
-            d.key(dlg, "Escape")
-            d.gone(dlg)
-
-            # A newer release: the offer comes over the settings dialog, and declining it installs nothing.
-            dlg = d.find("Recording Settings", timeout=60000)
-            _goto(d, dlg, 2018)
-            _press(d, dlg, "Space")
-            offer = d.find("Update Available", timeout=60000)
-            assert d("info", hwnd=offer, id=1501)["text"] == (
-                "There's an update available. You will be upgrading from version %s to %s." % (VERSION, NEWER))
-            notes = d.focus(offer)
-            assert (notes["id"], notes["items"]) == (1503, ["New", "first", "second code"]), notes
-            screenshot(h, d, "settings-update-offered")
-            d.key(offer, "Alt+D")
-            assert d.back_to(dlg, offer)["id"] == 2018
-            d.key(dlg, "Escape")
-            d.gone(dlg)
+            drive(d, d.find("Recording Settings", timeout=60000))
         runner.join(120)
-    finally:
+        assert not runner.is_alive(), "the release host's step did not end"
+    except BaseException:
         while runner.is_alive():
             ns.end_wine()
             runner.join(5)
+        # What the step's program wrote tells why a window did not come.
+        print("    release host step: %r" % (outcome.get("steps") or outcome.get("error")))
+        raise
     if "error" in outcome:
         raise outcome["error"]
-    up_to_date, offered = outcome["steps"]
-    for step in (up_to_date, offered):
-        assert (step["rc"], step["out"]) == (0, "result 0\r\n"), step
-        assert " - INFO - Manual update check triggered\r\n" in step["log"], step["log"]
-    assert [q["path"] for q in up_to_date["requests"]] == [rh.FEED_PATH], up_to_date
+    result = outcome["steps"][0]
+    assert (result["rc"], result["out"]) == (0, "result 0\r\n"), result
+    assert " - INFO - Manual update check triggered\r\n" in result["log"], result["log"]
+    return result
+
+
+def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_release(h):
+    import release_host as rh
+    from test_update import NEWER, VERSION, _release
+
+    path = _file(h, _json([("window_title", "Old"), ("check_updates_startup", True)]))
+
+    def up_to_date(d, dlg):
+        # The edit is saved before the check, and the box says there is nothing newer.
+        d.key(dlg, "Alt+T")
+        d("type", hwnd=dlg, text="Checked")
+        _goto(d, dlg, 2018)
+        _press(d, dlg, "Space")
+        box = d.msgbox("Up to Date", timeout=60000)
+        assert '"window_title": "Checked"' in _read(path), _read(path)
+        assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: v2.2.4"
+                               "\r\nBuild: win-x64"), box
+        assert (box["icon_kind"], [(b["id"], b["text"]) for b in box["buttons"]]) == \
+            ("information", [(1, "OK")]), box
+        screenshot(h, d, "settings-update-up-to-date")
+        d.key(box["hwnd"], "Enter")
+        assert d.back_to(dlg, box["hwnd"])["id"] == 2018
+        d.key(dlg, "Escape")
+        d.gone(dlg)
+    step = _settings_in_release_session(h, path, {rh.FEED_PATH: rh.route(rh.feed(VERSION))}, up_to_date)
+    assert [q["path"] for q in step["requests"]] == [rh.FEED_PATH], step
+
+    def offered(d, dlg):
+        # A newer release: the offer comes over the settings dialog, and declining it installs nothing.
+        _goto(d, dlg, 2018)
+        _press(d, dlg, "Space")
+        offer = d.find("Update Available", timeout=60000)
+        assert d("info", hwnd=offer, id=1501)["text"] == (
+            "There's an update available. You will be upgrading from version %s to %s." % (VERSION, NEWER))
+        notes = d.focus(offer)
+        assert (notes["id"], notes["items"]) == (1503, ["New", "first", "second code"]), notes
+        screenshot(h, d, "settings-update-offered")
+        d.key(offer, "Alt+D")
+        assert d.back_to(dlg, offer)["id"] == 2018
+        d.key(dlg, "Escape")
+        d.gone(dlg)
+    step = _settings_in_release_session(h, path, _release(), offered)
     # Declined: the checksum file was read for the offer, the executable never fetched.
-    assert [q["path"] for q in offered["requests"]] == [rh.FEED_PATH, "/dl/SHA256SUMS"], offered
+    assert [q["path"] for q in step["requests"]] == [rh.FEED_PATH, "/dl/SHA256SUMS"], step
+
     # The boxes speak for themselves; nothing else was said.
     assert spoken(h) == [], spoken(h)
     assert _read(path) == _json([("window_title", "Checked"), ("check_updates_startup", True),
