@@ -750,9 +750,9 @@ std::string Run(const std::string& word, const Args& a) {
     }
     if (word == "key" || word == "type") {
         const HWND h = Handle(a);
-        const HWND before = FocusOf(h);
         BringForward(h);
         AwaitReady(h, Int(a, "ready", 5000));
+        const HWND before = FocusOf(h);
         if (word == "key") {
             std::string keys = Need(a, "keys");
             size_t start = 0;
