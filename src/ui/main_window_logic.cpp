@@ -567,8 +567,7 @@ void MainWindowLogic::StartChecked() {
         if (split >= 1) host_.SetTimer(kTimerSplit, TimerMs(split));
         if (maxLength >= 1) host_.SetTimer(kTimerMaxLength, TimerMs(maxLength));
         host_.SetTimer(kTimerDisk, kDiskIntervalMs);
-        const std::string zero = "Recording time, 0 seconds. 0" + host_.DecimalSeparator() + "00 MB Storage used";
-        SetList(kIdStats, zero + (split >= 1 ? " on current split." : "."));
+        SetList(kIdStats, MainTexts::LiveStats(0, f.rate, f.channels, f.bits, split >= 1, 1, host_.DecimalSeparator()));
         ShowStats(true);
         host_.SetTimer(kTimerStats, kStatsIntervalMs);
         host_.Speak("Recording started");
