@@ -1,11 +1,21 @@
 """The settings dialog and its option dialogs under Wine, as a keyboard and screen-reader user
 meets them: settings_host opens each dialog modally over a settings file, the UI driver walks and
 changes it from the keyboard, and the file is compared afterwards."""
+import json
 import os
 import shutil
 import signal
+import subprocess
+import threading
+import time
 
-from ui_helpers import Driver, mnemonic, screenshot, spoken, spoken_name, tab_stops, wait_exit
+import numpy as np
+
+import release_host as rh
+from test_update import NEWER, VERSION, _release
+
+from audio_helpers import monitor_ids, play, stop
+from ui_helpers import Driver, mnemonic, screenshot, spoken, spoken_name, tab_stops, wait_exit, walk_dialog
 
 WINDOW_TEST = True
 
@@ -37,7 +47,6 @@ def _read(path):
 
 def _json(pairs):
     """The settings file as the program writes it: one member per line, four spaces."""
-    import json
     return "{\n" + ",\n".join("    %s: %s" % (json.dumps(k), json.dumps(v, ensure_ascii=False))
                               for k, v in pairs) + "\n}"
 
@@ -297,7 +306,6 @@ def test_settings_dialog_copies_the_diagnostic_log(h):
 
 
 def test_option_dialogs_walk_and_save_in_their_order(h):
-    from ui_helpers import walk_dialog
     # Notifications on a file without its keys: the eight keys in saving order, defaults kept.
     path = _file(h, _json([("zz", "x")]))
     with _Host(h, "notifications", path) as host:
@@ -345,9 +353,6 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
 
 def _peak_while(h, action, seconds):
     """The peak level on the default sink while `action` runs and for `seconds` after it."""
-    import subprocess
-    import time
-    import numpy as np
     raw = os.path.join(h.scratch(), "rec.raw")
     with open(raw, "wb") as f:
         rec = subprocess.Popen(["parec", "-d", "twr_sink_a.monitor", "--raw", "--format=s16le", "--rate=48000",
@@ -451,7 +456,6 @@ def test_settings_dialog_change_folder(h):
             d.gone(dlg)
         host.result(1)
     with open(path, encoding="utf-8") as f:
-        import json
         assert json.load(f)["save_folder"].lower() == other.lower()
 
 
@@ -469,7 +473,6 @@ class _InSession:
     def find_namespaces(self, running, timeout=60):
         """The session's process inside the namespaces: release_host.py running its plan (unshare,
         which starts it, may be a process of its own that stays outside)."""
-        import time
         plan = os.path.join(self._session.dir, "plan.json").encode()
         own = os.readlink("/proc/self/ns/net")
         deadline = time.time() + timeout
@@ -494,7 +497,6 @@ class _InSession:
         return dict(self._h._env(env), WINEPREFIX=self._session.prefix)
 
     def popen(self, args, env=None, exe=None, **kw):
-        import subprocess
         kw.setdefault("stdout", subprocess.PIPE)
         kw.setdefault("stderr", subprocess.PIPE)
         return subprocess.Popen(self._cmd("wine", exe or self._h.exe, *args), env=self._session_env(env),
@@ -502,7 +504,6 @@ class _InSession:
 
     def end_wine(self):
         """Ends every Wine process of the session, so a step left waiting for its window ends now."""
-        import subprocess
         if self.pid:
             subprocess.run(self._cmd("wineserver", "-k"), env=self._session_env(), capture_output=True, timeout=60)
 
@@ -512,9 +513,6 @@ def _settings_in_release_session(h, path, routes, drive):
     and calls drive(driver, dialog) to work it; returns the session's one step. One step only: the
     wineserver may be started by the step's program, and then holds that step's standard error
     until it ends, which the driver's connection puts off until the driver quits."""
-    import threading
-    import release_host as rh
-
     session = rh.Session(h)  # skips where private namespaces or the test CA cannot be had
     step = {"exe": h.tool("settings_host"), "args": _host_args(h, "settings", path), "routes": routes,
             "timeout": 180}
@@ -550,8 +548,6 @@ def _settings_in_release_session(h, path, routes, drive):
 
 
 def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_release(h):
-    import release_host as rh
-    from test_update import NEWER, VERSION, _release
 
     path = _file(h, _json([("window_title", "Old"), ("check_updates_startup", True)]))
 
@@ -626,9 +622,6 @@ def test_a_settings_file_that_cannot_be_written_is_reported(h):
 def test_settings_from_the_main_window(h):
     """Alt+T in the running main window opens the dialog; an auto-start that falls due while it is
     open waits for it, and the new title shows once it closes."""
-    import json
-    import time
-    from audio_helpers import monitor_ids, play, stop
 
     folder = h.scratch()
     os.makedirs(h.appdata, exist_ok=True)
