@@ -24,6 +24,9 @@ namespace fs = std::filesystem;
 [[nodiscard]] fs::path ExePath();
 // The folder for temporary files.
 [[nodiscard]] fs::path TempDir();
+// The user's decimal separator, with the user's overrides of the locale; "." when the platform
+// names none. Asked at each use, so a change in the regional settings shows at once.
+[[nodiscard]] std::string DecimalSeparator();
 
 // Creates the folder and its parents; throws IoError as the platform fails.
 void CreateDirectories(const fs::path& dir);

@@ -57,6 +57,8 @@ std::optional<std::string> GetEnv(const char* name) {
     return std::string(v);
 }
 
+std::string DecimalSeparator() { return "."; }
+
 fs::path ProfileDir() {
     auto home = GetEnv("HOME");
     return home ? U8Path(*home) : fs::path("/tmp");

@@ -52,6 +52,12 @@ std::optional<std::string> GetEnv(const char* name) {
     return win::Narrow(buf);
 }
 
+std::string DecimalSeparator() {
+    wchar_t separator[8];  // the system allows at most three characters
+    const int n = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+    return n > 1 ? win::Narrow(std::wstring_view(separator, static_cast<size_t>(n - 1))) : std::string(".");
+}
+
 fs::path ProfileDir() {
     if (auto p = GetEnv("USERPROFILE"); p && !p->empty()) return U8Path(*p);
     return fs::path(L"C:\\");

@@ -27,6 +27,12 @@ std::string Resolve(const std::vector<AudioDevice>& devices, const std::string& 
 
 }  // namespace
 
+std::string LocalNumberText(double value, std::string_view decimalSeparator) {
+    std::string text = InvariantNumberText(value);
+    if (const size_t point = text.find('.'); point != std::string::npos) text.replace(point, 1, decimalSeparator);
+    return text;
+}
+
 std::string ConfigReportRow(std::string_view label, std::string_view value) {
     std::string row = "  ";
     row.append(label);
@@ -48,7 +54,8 @@ const std::vector<std::string>& KnownConfigKeys() {
     return keys;
 }
 
-ConfigReport BuildConfigReport(const fs::path& path, const std::function<std::vector<AudioDevice>()>& enumerate) {
+ConfigReport BuildConfigReport(const fs::path& path, const std::function<std::vector<AudioDevice>()>& enumerate,
+                               std::string_view decimalSeparator) {
     ConfigReport report;
     auto& out = report.lines;
     const bool exists = platform::FileExists(path);
@@ -83,7 +90,8 @@ ConfigReport BuildConfigReport(const fs::path& path, const std::function<std::ve
     boolRow("group_splits", Config::kDefaultGroupSplits);
     row("in1_route", config.In1Route());
     row("in2_route", config.In2Route());
-    row("in1_gain / in2_gain", InvariantNumberText(config.In1Gain()) + " / " + InvariantNumberText(config.In2Gain()));
+    row("in1_gain / in2_gain",
+        LocalNumberText(config.In1Gain(), decimalSeparator) + " / " + LocalNumberText(config.In2Gain(), decimalSeparator));
     row("window_title", config.WindowTitle());
     boolRow("confirm_exit", Config::kDefaultConfirmExit);
     boolRow("speak_in_focus_only", Config::kDefaultSpeakInFocusOnly);

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "app/console.h"
+#include "app/platform.h"
 #include "app/program.h"
 #include "app/report_config.h"
 #include "app/win_raii.h"
@@ -14,7 +15,7 @@ int Program::DumpConfig() {
         // The main thread is a single-threaded apartment already; this only balances itself.
         win::ComScope com(COINIT_APARTMENTTHREADED);
         return Wasapi::EnumerateDevices();
-    });
+    }, platform::DecimalSeparator());
     for (const std::string& line : report.lines) Console::WriteLine(line);
     return report.exitCode;
 }

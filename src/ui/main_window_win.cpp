@@ -162,11 +162,8 @@ int64_t MainWindow::NowMs() { return static_cast<int64_t>(::GetTickCount64()); }
 void MainWindow::SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
 
 std::string MainWindow::DecimalSeparator() {
-    // Asked at each use, as cheap as it is, so a change in the regional settings shows at the
-    // next tick; the user's overrides of the locale are included.
-    wchar_t separator[8];  // the system allows at most three characters
-    const int n = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
-    return n > 1 ? win::Narrow(std::wstring_view(separator, static_cast<size_t>(n - 1))) : std::string(".");
+    // Asked at each tick, so a change in the regional settings shows at the next one.
+    return platform::DecimalSeparator();
 }
 
 std::unique_ptr<RecordingPort> MainWindow::NewRecording(const Config& config, RecordingPort::Callbacks callbacks) {

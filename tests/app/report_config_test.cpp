@@ -13,9 +13,9 @@ namespace fs = std::filesystem;
 
 class ConfigReportTest : public ::testing::Test {
 protected:
-    ConfigReport Report(const std::string& text) {
+    ConfigReport Report(const std::string& text, std::string_view decimalSeparator = ".") {
         testing::WriteText(path_, text);
-        return BuildConfigReport(path_, devices_);
+        return BuildConfigReport(path_, devices_, decimalSeparator);
     }
 
     testing::TempDir dir_;
@@ -35,7 +35,7 @@ std::vector<std::string> Slice(const ConfigReport& r, const std::string& header)
 }
 
 TEST_F(ConfigReportTest, NoFile) {
-    auto r = BuildConfigReport(path_, devices_);
+    auto r = BuildConfigReport(path_, devices_, ".");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.lines, (std::vector<std::string>{"Config file : " + path_.string(), "Exists      : False", "",
                                                  "No configuration file yet; defaults would be used."}));
@@ -79,6 +79,27 @@ TEST_F(ConfigReportTest, ValuesAsReadAfterMigration) {
     // A case variant of a known key is unknown; the legacy key is known even though it migrated.
     EXPECT_EQ(Slice(r, "Keys present in the file that this build does not use:"),
               (std::vector<std::string>{"  Sample_Rate   (preserved on save)", "  future_key   (preserved on save)"}));
+}
+
+// The gains read as the user writes numbers, whatever the separator; whole gains have none.
+TEST_F(ConfigReportTest, GainsUseTheUsersDecimalSeparator) {
+    const struct {
+        const char* file;
+        const char* separator;
+        const char* row;
+    } cases[] = {
+        {"{}", ",", "  in1_gain / in2_gain        1 / 0,5"},
+        {R"({"in1_gain": 0.8, "in2_gain": 2})", ",", "  in1_gain / in2_gain        0,8 / 2"},
+        {R"({"in1_gain": 1.25})", "\u066b", "  in1_gain / in2_gain        1\u066b25 / 0\u066b5"},  // not only one byte
+        {"{}", ".", "  in1_gain / in2_gain        1 / 0.5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " with " + c.separator);
+        auto rows = Slice(Report(c.file, c.separator), "As read by this build:");
+        EXPECT_NE(std::find(rows.begin(), rows.end(), c.row), rows.end());
+    }
+    EXPECT_EQ(LocalNumberText(-0.125, ","), "-0,125");
+    EXPECT_EQ(LocalNumberText(1.5e-7, ","), "1,5E-07");
 }
 
 TEST_F(ConfigReportTest, ProblemsAreReportedAndTheReportGoesOn) {

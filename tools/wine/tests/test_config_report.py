@@ -3,6 +3,7 @@ import json
 import os
 
 from audio_helpers import devices
+from locale_helpers import user_decimal_separator
 
 
 def _win(h, unix_path):
@@ -75,3 +76,11 @@ def test_config_migration_and_a_real_device_without_writing(h):
     # Read-only: the legacy key is still in the file.
     assert open(_config_path(h)).read() == text
 
+
+
+def test_config_gains_in_the_users_number_format(h):
+    _write(h, json.dumps({"in1_gain": 0.75}))
+    with user_decimal_separator(h, ","):
+        r = h.run(["--config"])
+    assert r.rc == 0, r
+    assert "  in1_gain / in2_gain        0,75 / 0,5" in _section(r.lines(), "As read by this build:"), r.lines()
