@@ -105,23 +105,22 @@ void WriteBackup(AudioFile& source, uint64_t length, const std::filesystem::path
     complete = true;
 }
 
-// Puts the backup's bytes back in place, in the recording's own file (no new space is needed on
-// a full disk). Best effort: the backup stays beside the file either way.
-void TryRestore(const std::filesystem::path& backupPath, const std::filesystem::path& path) noexcept {
+// One size field of the header as a repair rewrites it, with the bytes it held before.
+struct PatchedField {
+    uint64_t offset = 0;
+    size_t size = 0;
+    uint8_t original[8]{};
+    uint8_t value[8]{};
+};
+
+// Puts back the fields a failed repair rewrote, in the recording's own file, and nothing else:
+// the sizes are all the repair changes, and a copy of the whole backup would bring back whatever
+// the backup holds by now, or cut the recording to the backup's length if that has changed.
+// Best effort: the backup stays beside the file either way.
+void TryRestore(const std::filesystem::path& path, const std::vector<PatchedField>& fields) noexcept {
     try {
-        auto backup = Open(backupPath, FileAccess::ReadShared);
         auto file = Open(path, FileAccess::ReadWriteExclusive);
-        const uint64_t length = backup->Size();
-        std::vector<uint8_t> chunk(1 << 20);
-        uint64_t done = 0;
-        while (done < length) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(chunk.size(), length - done));
-            const size_t got = backup->ReadAt(done, chunk.data(), want);
-            if (got == 0) break;
-            file->WriteAt(done, chunk.data(), got);
-            done += got;
-        }
-        file->Truncate(done);
+        for (const PatchedField& f : fields) file->WriteAt(f.offset, f.original, f.size);
         file->FlushToDisk();
         file->Close();
     } catch (...) {
@@ -188,6 +187,7 @@ bool WavFile::Repair(const std::filesystem::path& path) noexcept {
     bool backupStarted = false;
     bool backupComplete = false;
     bool modified = false;
+    std::vector<PatchedField> fields;
     try {
         // The file is held exclusively from before the backup until the patch is on disk, so the
         // backup is exactly what gets patched and nobody writes in between.
@@ -225,26 +225,34 @@ bool WavFile::Repair(const std::filesystem::path& path) noexcept {
         const uint64_t dataSize = (length - (static_cast<uint64_t>(d) + 8)) / blockAlign * blockAlign;
         if (dataSize == 0) throw FormatError("Validation failed");
 
-        modified = true;
-        uint8_t field[8];
+        auto field = [&fields](uint64_t offset, size_t size, uint64_t value) {
+            PatchedField f;
+            f.offset = offset;
+            f.size = size;
+            if (size == 8)
+                PutU64(f.value, value);
+            else
+                PutU32(f.value, static_cast<uint32_t>(value));
+            fields.push_back(f);
+        };
         if (form == Form::Rf64) {
-            PutU32(field, 0xFFFFFFFFu);
-            file->WriteAt(4, field, 4);
-            PutU64(field, length - 8);
-            file->WriteAt(20, field, 8);
-            PutU32(field, 0xFFFFFFFFu);
-            file->WriteAt(static_cast<uint64_t>(d) + 4, field, 4);
-            PutU64(field, dataSize);
-            file->WriteAt(28, field, 8);
-            PutU64(field, dataSize / blockAlign);
-            file->WriteAt(36, field, 8);
+            field(4, 4, 0xFFFFFFFFu);
+            field(20, 8, length - 8);
+            field(static_cast<uint64_t>(d) + 4, 4, 0xFFFFFFFFu);
+            field(28, 8, dataSize);
+            field(36, 8, dataSize / blockAlign);
         } else {
             // A RIFF file cannot state more than 4 GiB: say as much as it can rather than wrap around.
-            PutU32(field, static_cast<uint32_t>(std::min<uint64_t>(length - 8, 0xFFFFFFFFu)));
-            file->WriteAt(4, field, 4);
-            PutU32(field, static_cast<uint32_t>(std::min<uint64_t>(dataSize, 0xFFFFFFFFu / blockAlign * blockAlign)));
-            file->WriteAt(static_cast<uint64_t>(d) + 4, field, 4);
+            field(4, 4, std::min<uint64_t>(length - 8, 0xFFFFFFFFu));
+            field(static_cast<uint64_t>(d) + 4, 4, std::min<uint64_t>(dataSize, 0xFFFFFFFFu / blockAlign * blockAlign));
         }
+        // What each field holds now is read before the first write, so a failure anywhere in the
+        // patch can put exactly that back.
+        for (PatchedField& f : fields) {
+            if (file->ReadAt(f.offset, f.original, f.size) != f.size) throw IoError("The file changed during the repair");
+        }
+        modified = true;
+        for (const PatchedField& f : fields) file->WriteAt(f.offset, f.value, f.size);
         file->FlushToDisk();
         file->Close();
         file.reset();
@@ -265,7 +273,7 @@ bool WavFile::Repair(const std::filesystem::path& path) noexcept {
         file.reset();
     }
     if (backupComplete && modified) {
-        TryRestore(backupPath, path);
+        TryRestore(path, fields);
     } else if (backupStarted && !backupComplete) {
         // A half-written copy is no backup; leaving it would invite someone to trust it.
         TryDelete(backupPath);

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -167,6 +169,84 @@ TEST_F(WavFileTest, AnOlderBackupIsReplacedButOneThatCannotBeWrittenStopsTheRepa
     EXPECT_EQ(ReadBytes(q), bytes);
     EXPECT_TRUE(fs::is_directory(BackupOf(q)));
     EXPECT_NE(log_.Text().find("Error repairing WAV: "), std::string::npos);
+}
+
+// The platform's file, but its n-th write fails, after running what the test gives.
+class FailingWrite final : public AudioFile {
+public:
+    FailingWrite(std::unique_ptr<AudioFile> file, int n, std::function<void()> before)
+        : f_(std::move(file)), n_(n), before_(std::move(before)) {}
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override { return f_->ReadAt(offset, buffer, size); }
+    void WriteAt(uint64_t offset, const void* data, size_t size) override {
+        if (++writes_ == n_) {
+            before_();
+            throw IoError("The disk refused the write");
+        }
+        f_->WriteAt(offset, data, size);
+    }
+    uint64_t Size() override { return f_->Size(); }
+    void Truncate(uint64_t size) override { f_->Truncate(size); }
+    void FlushToDisk() override { f_->FlushToDisk(); }
+    void Close() override { f_->Close(); }
+
+private:
+    std::unique_ptr<AudioFile> f_;
+    int n_, writes_ = 0;
+    std::function<void()> before_;
+};
+
+// A repair that fails after it has begun to patch puts back the sizes it wrote and nothing else:
+// the recording keeps its length and every sample byte, whatever has become of the backup since
+// it was written, and the backup is left as it is.
+TEST_F(WavFileTest, AFailedRepairRestoresTheSizesItWroteWhateverBecameOfTheBackup) {
+    const auto original = Unfinished(48000, 2, 16, 40000);
+    auto otherBytes = original;
+    otherBytes[100] ^= 0xFF;
+    auto grown = original;
+    grown.resize(original.size() + 5000, 0);
+    const std::vector<uint8_t> cut(original.begin(), original.begin() + 100);
+    using Alter = std::function<void(const fs::path&)>;
+    const Alter cutShort = [](const fs::path& b) { fs::resize_file(b, 100); };
+    const struct {
+        const char* name;
+        int failingPatchWrite;  // 0: every size is written and the check after the patch fails
+        Alter alterBackup;
+        std::optional<std::vector<uint8_t>> backupAfter;  // nullopt: no backup is left
+    } cases[] = {
+        {"check fails, backup intact", 0, [](const fs::path&) {}, original},
+        {"check fails, backup cut short", 0, cutShort, cut},
+        {"check fails, backup grown", 0, [&](const fs::path& b) { fs::resize_file(b, grown.size()); }, grown},
+        {"check fails, backup holds other bytes", 0, [&](const fs::path& b) { WriteBytes(b, otherBytes); }, otherBytes},
+        {"check fails, backup deleted", 0, [](const fs::path& b) { fs::remove(b); }, std::nullopt},
+        {"first size write fails, backup cut short", 1, cutShort, cut},
+        {"third size write fails, backup cut short", 3, cutShort, cut},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto p = Put(original);
+        const auto backup = BackupOf(p);
+        fs::remove(backup);
+        bool patching = true;
+        WavFile::SetFileOpenerForTesting([&](const fs::path& path, FileAccess access) -> std::unique_ptr<AudioFile> {
+            auto file = OpenAudioFile(path, access);
+            if (path != p) return file;
+            if (access == FileAccess::ReadWriteExclusive && patching && c.failingPatchWrite > 0) {
+                patching = false;
+                return std::make_unique<FailingWrite>(std::move(file), c.failingPatchWrite,
+                                                      [&] { c.alterBackup(backup); });
+            }
+            if (access == FileAccess::ReadShared && c.failingPatchWrite == 0) {
+                c.alterBackup(backup);
+                throw IoError("The check could not open the file");
+            }
+            return file;
+        });
+        EXPECT_FALSE(WavFile::Repair(p));
+        WavFile::SetFileOpenerForTesting(nullptr);
+        EXPECT_EQ(ReadBytes(p), original);
+        ASSERT_EQ(fs::exists(backup), c.backupAfter.has_value());
+        if (c.backupAfter) EXPECT_EQ(ReadBytes(backup), *c.backupAfter);
+    }
 }
 
 // Whatever a header cut short looks like, repair either succeeds with the sizes the length gives
