@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -75,6 +76,24 @@ void InputReader::SignalEnded() {
     endCv_.notify_all();
 }
 
+std::string InputReader::SecondsText(uint64_t frames) const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(frames) / sampleRate_);
+    return text;
+}
+
+void InputReader::CountDiscarded(uint64_t frames) {
+    // In whole blocks, rounded up over the whole recording, so that the report's one figure for
+    // lost audio holds this loss too and any loss at all keeps it from reading as clean.
+    const auto block = static_cast<uint64_t>(bufferFrames_);
+    const uint64_t before = (discardedFrames_ + block - 1) / block;
+    discardedFrames_ += frames;
+    const uint64_t after = (discardedFrames_ + block - 1) / block;
+    session_->DroppedBlocks.fetch_add(static_cast<int32_t>(std::min<uint64_t>(after - before, INT32_MAX)));
+    Log::Warn("Reader " + std::to_string(number_) + ": the device discarded " + SecondsText(frames) +
+                 " seconds of audio that were not read in time.");
+}
+
 void InputReader::Run() {
     const std::string prefix = "Reader " + std::to_string(number_);
     std::shared_ptr<void> apartment;
@@ -94,6 +113,8 @@ void InputReader::Run() {
         Log::Error(prefix + " error: " + error_);
     }
     settled_.store(true, std::memory_order_release);
+    if (discardedFrames_ > 0)
+        Log::Warn(prefix + " lost " + SecondsText(discardedFrames_) + " seconds of audio in all that the device discarded.");
     if (stream) stream->Dispose();
     try {
         queue_->CompleteAdding();
@@ -121,6 +142,7 @@ void InputReader::ReadLoop(AudioStream& stream) {
     bool firstSeen = false;
     while (Running() && !session_->StopEvent.IsSet()) {
         const int got = stream.Read(buffer, fill, size - fill);
+        if (const uint64_t discarded = stream.TakeDiscardedFrames(); discarded > 0) CountDiscarded(discarded);
         fill += got;
         if (fill >= size) {
             if (!firstSeen) {

@@ -86,6 +86,10 @@ public:
 private:
     void Run();
     void ReadLoop(AudioStream& stream);
+    // Audio the device discarded while this thread was held up is lost like a dropped block and
+    // counted with them.
+    void CountDiscarded(uint64_t frames);
+    [[nodiscard]] std::string SecondsText(uint64_t frames) const;
     void SignalEnded();
 
     const int number_;
@@ -103,6 +107,7 @@ private:
     std::atomic<bool> settled_{false};
     std::atomic<bool> failed_{false};
     std::string error_;  // written before failed_ is set (release), read after it (acquire)
+    uint64_t discardedFrames_ = 0;  // the thread's own
 
     std::atomic<bool> started_{false};
     std::atomic<bool> ended_{false};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/errors.h"
 
@@ -24,11 +25,15 @@ int PacketReader::Read(PacketSource& source, std::span<float> buffer, int offset
         n = k;
     }
     while (n < count) {
-        if (source.NextPacketFrames() == 0) return n;
-        const float* data = nullptr;
-        uint32_t frames = 0;
-        bool silent = false;
-        if (!source.GetPacket(data, frames, silent)) return n;
+        CapturePacket packet;
+        if (source.NextPacketFrames() == 0 || !source.GetPacket(packet)) {
+            ranDry_ = true;
+            return n;
+        }
+        Account(packet);
+        const float* data = packet.data;
+        const uint32_t frames = packet.frames;
+        bool silent = packet.silent;
         const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
         const size_t take = std::min(static_cast<size_t>(count - n), samples);
         const size_t surplus = samples - take;
@@ -54,6 +59,54 @@ int PacketReader::Read(PacketSource& source, std::span<float> buffer, int offset
         if (surplus > 0) return n;
     }
     return n;
+}
+
+uint64_t PacketReader::TakeDiscardedFrames() noexcept { return std::exchange(discarded_, 0); }
+
+void PacketReader::Anchor(const CapturePacket& packet) noexcept {
+    anchorTime_ = packet.time;
+    framesSinceAnchor_ = packet.frames;
+}
+
+void PacketReader::Account(const CapturePacket& packet) {
+    const std::optional<uint64_t> expectedPosition = nextPosition_;
+    nextPosition_.reset();
+    if (packet.position) nextPosition_ = *packet.position + packet.frames;
+    const bool ranDry = std::exchange(ranDry_, false);
+    if (!seenPacket_ || sampleRate_ < 1) {
+        // The first packet has nothing to follow on from; a stream's start is often marked.
+        seenPacket_ = true;
+        Anchor(packet);
+        return;
+    }
+    const auto rate = static_cast<uint64_t>(sampleRate_);
+    uint64_t lost = 0;
+    if (!(ranDry && idleLeavesGaps_)) {
+        if (packet.position && expectedPosition && *packet.position > *expectedPosition)
+            lost = *packet.position - *expectedPosition;
+        // The capture time tells a loss that the position does not show; it is only trusted
+        // near a marked one, where the clocks cannot have drifted apart.
+        if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
+            const uint64_t expected = *anchorTime_ + framesSinceAnchor_ * 10'000'000 / rate;
+            if (*packet.time > expected) {
+                const uint64_t late = (*packet.time - expected) * rate / 10'000'000;
+                const uint64_t tolerance =
+                    std::max<uint64_t>(kTimeToleranceMs * rate / 1000, 2 * static_cast<uint64_t>(packet.frames));
+                if (late > tolerance) lost = std::max(lost, late);
+            }
+        }
+    }
+    discarded_ += lost;
+    if (packet.discontinuity || lost > 0) {
+        Anchor(packet);
+        watchFrames_ = kWatchSeconds * rate;
+    } else if (ranDry || watchFrames_ == 0 || !anchorTime_) {
+        Anchor(packet);
+        if (ranDry) watchFrames_ = 0;
+    } else {
+        framesSinceAnchor_ += packet.frames;
+    }
+    watchFrames_ -= std::min<uint64_t>(watchFrames_, packet.frames);
 }
 
 }  // namespace twr

@@ -1,12 +1,28 @@
 #pragma once
 // Cutting the platform's capture packets into the reader's requests. Packets come in whatever
 // size the audio engine chooses; a request takes what fits and the rest of a packet is kept so
-// that no sample is ever dropped here. Portable, so that the bookkeeping is tested natively.
+// that no sample is ever dropped here. It also tells from the packets how much audio the engine
+// discarded because it was not read in time. Portable, so that the bookkeeping is tested natively.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace twr {
+
+// One packet as the capture service hands it over.
+struct CapturePacket {
+    const float* data = nullptr;  // may be null for a silent packet
+    uint32_t frames = 0;
+    bool silent = false;
+    // The engine says this packet does not follow on from the one before (audio was lost).
+    bool discontinuity = false;
+    // The stream position of the packet's first frame, in frames, when the platform gives one.
+    std::optional<uint64_t> position;
+    // When the packet's first frame was captured, in units of 100 ns of the performance counter,
+    // when the platform gives a time it stands behind.
+    std::optional<uint64_t> time;
+};
 
 // The capture service as one packet at a time (IAudioCaptureClient on Windows).
 class PacketSource {
@@ -14,9 +30,8 @@ public:
     virtual ~PacketSource() = default;
     // Frames in the next packet, 0 when none is ready. Throws "GetNextPacketSize failed".
     [[nodiscard]] virtual uint32_t NextPacketFrames() = 0;
-    // The next packet; false when the platform reports the buffer empty. data may be null for
-    // a silent packet. Throws "GetBuffer failed".
-    [[nodiscard]] virtual bool GetPacket(const float*& data, uint32_t& frames, bool& silent) = 0;
+    // The next packet; false when the platform reports the buffer empty. Throws "GetBuffer failed".
+    [[nodiscard]] virtual bool GetPacket(CapturePacket& packet) = 0;
     // The packet of the last GetPacket is consumed. Throws "ReleaseBuffer failed".
     virtual void ReleasePacket(uint32_t frames) = 0;
 };
@@ -24,8 +39,17 @@ public:
 class PacketReader {
 public:
     static constexpr size_t kMinLeftover = 4096;
+    // After a discontinuity the capture times are compared for this long: an engine may keep the
+    // oldest audio of its full buffer and mark that, and lose the rest behind it unmarked.
+    static constexpr int kWatchSeconds = 2;
+    // A capture time later than expected by less than this is taken for the engine's jitter.
+    static constexpr int kTimeToleranceMs = 50;
 
-    explicit PacketReader(int channels) noexcept : channels_(channels) {}
+    // idleLeavesGaps: the stream may deliver nothing for a while and then go on further along
+    // (the loopback of an output that plays nothing), so a gap after a moment with nothing to
+    // read is no loss.
+    PacketReader(int channels, int sampleRate, bool idleLeavesGaps = false) noexcept
+        : channels_(channels), sampleRate_(sampleRate), idleLeavesGaps_(idleLeavesGaps) {}
 
     // Delivers up to count samples into buffer[offset...]: first what is left of the last
     // packet, then whole ready packets, stopping at the first packet that does not fit (its rest
@@ -36,11 +60,28 @@ public:
     [[nodiscard]] int LeftoverCount() const noexcept { return leftoverCount_; }
     [[nodiscard]] size_t LeftoverCapacity() const noexcept { return leftover_.size(); }
 
+    // Frames the engine discarded, by the packets' positions and capture times, since the last
+    // call.
+    [[nodiscard]] uint64_t TakeDiscardedFrames() noexcept;
+
 private:
+    void Account(const CapturePacket& packet);
+    void Anchor(const CapturePacket& packet) noexcept;
+
     int channels_;
+    int sampleRate_;
+    bool idleLeavesGaps_;
     std::vector<float> leftover_;
     int leftoverOffset_ = 0;
     int leftoverCount_ = 0;
+
+    bool seenPacket_ = false;
+    bool ranDry_ = false;  // the source had nothing ready since the last packet
+    std::optional<uint64_t> nextPosition_;
+    std::optional<uint64_t> anchorTime_;  // the capture time that later packets are measured from
+    uint64_t framesSinceAnchor_ = 0;
+    uint64_t watchFrames_ = 0;  // frames left in which capture times are compared
+    uint64_t discarded_ = 0;
 };
 
 }  // namespace twr

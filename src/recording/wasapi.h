@@ -39,6 +39,9 @@ public:
     virtual bool WaitForData(int timeoutMs) = 0;
     // The platform signals an event for each ready packet (else the reader polls).
     [[nodiscard]] virtual bool EventDriven() const noexcept = 0;
+    // Frames the platform discarded since the last call because they were not read in time (its
+    // capture buffer overflowed while the reader was held up); 0 when it tells of none.
+    [[nodiscard]] virtual uint64_t TakeDiscardedFrames() noexcept { return 0; }
     // Stops the stream and releases everything; safe to call again.
     virtual void Dispose() noexcept = 0;
 };

@@ -32,7 +32,9 @@ constexpr DWORD kBaseFlags = 0x80000000 | 0x08000000 | 0x00080000;  // AUTOCONVE
 constexpr DWORD kLoopbackFlag = 0x00020000;
 constexpr DWORD kEventCallbackFlag = 0x00040000;
 constexpr REFERENCE_TIME kBufferDuration = 10000000;  // one second in units of 100 ns
+constexpr DWORD kDiscontinuityFlag = 0x1;             // AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY
 constexpr DWORD kSilentFlag = 0x2;                    // AUDCLNT_BUFFERFLAGS_SILENT
+constexpr DWORD kTimestampErrorFlag = 0x4;            // AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR
 
 PROPERTYKEY FriendlyNameKey() {
     return {{0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
@@ -190,16 +192,21 @@ uint32_t Wasapi::CaptureStream::NextPacketFrames() {
     return frames;
 }
 
-bool Wasapi::CaptureStream::GetPacket(const float*& data, uint32_t& frames, bool& silent) {
+bool Wasapi::CaptureStream::GetPacket(CapturePacket& packet) {
     BYTE* bytes = nullptr;
     UINT32 n = 0;
     DWORD flags = 0;
-    HRESULT hr = captureClient_->GetBuffer(&bytes, &n, &flags, nullptr, nullptr);
+    UINT64 position = 0;
+    UINT64 time = 0;
+    HRESULT hr = captureClient_->GetBuffer(&bytes, &n, &flags, &position, &time);
     if (hr == kBufferEmpty) return false;
     win::ThrowIfFailed(hr, "GetBuffer failed");
-    data = reinterpret_cast<const float*>(bytes);
-    frames = n;
-    silent = (flags & kSilentFlag) != 0;
+    packet.data = reinterpret_cast<const float*>(bytes);
+    packet.frames = n;
+    packet.silent = (flags & kSilentFlag) != 0;
+    packet.discontinuity = (flags & kDiscontinuityFlag) != 0;
+    packet.position = position;
+    if ((flags & kTimestampErrorFlag) == 0) packet.time = time;
     return true;
 }
 

@@ -29,6 +29,7 @@ public:
     [[nodiscard]] int Read(std::span<float> buffer, int offset, int count) override;
     bool WaitForData(int timeoutMs) override;
     [[nodiscard]] bool EventDriven() const noexcept override { return eventHandle_.valid(); }
+    [[nodiscard]] uint64_t TakeDiscardedFrames() noexcept override { return leftover_.TakeDiscardedFrames(); }
     void Dispose() noexcept override;
 
     [[nodiscard]] int SampleRate() const noexcept { return sampleRate_; }
@@ -37,10 +38,10 @@ public:
 
 private:
     CaptureStream(bool loopback, int sampleRate, int channels) noexcept
-        : leftover_(channels), sampleRate_(sampleRate), channels_(channels), loopback_(loopback) {}
+        : leftover_(channels, sampleRate, loopback), sampleRate_(sampleRate), channels_(channels), loopback_(loopback) {}
 
     uint32_t NextPacketFrames() override;
-    bool GetPacket(const float*& data, uint32_t& frames, bool& silent) override;
+    bool GetPacket(CapturePacket& packet) override;
     void ReleasePacket(uint32_t frames) override;
 
     // Samples of the last packet that did not fit into the caller's buffer.

@@ -4,9 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <deque>
+#include <utility>
 #include <thread>
 
 #include "app/errors.h"
+#include "recording/packet_reader.h"
 #include "test_support.h"
 
 namespace twr {
@@ -161,6 +165,153 @@ TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
         EXPECT_EQ(reader->Queue().Count(), 1u);
         EXPECT_EQ(probe_->lastWaitMs.load(), c.waitMs);
         EXPECT_NE(log_.Text().find(c.logged), std::string::npos);
+    }
+}
+
+// A capture engine whose buffer holds capacity packets of 10 ms at 48000 Hz, filled as real time
+// passes. When the reader does not empty it in time, the engine loses audio in one of the two
+// ways platforms do: it refuses the new audio and marks the next packet it keeps, which carries
+// its true position; or it drops its oldest packet, marks the next one with its position one
+// packet on, and then overwrites its newest packet, which only the capture time tells.
+enum class Overflow { RefusesNew, KeepsOldest };
+
+struct DeviceProbe {
+    std::atomic<uint64_t> discarded{0};
+};
+
+class FakeDevice final : public PacketSource {
+public:
+    static constexpr uint32_t kFrames = 480;
+    FakeDevice(Overflow mode, size_t capacity, std::shared_ptr<DeviceProbe> probe)
+        : mode_(mode), capacity_(capacity), probe_(std::move(probe)), zeros_(2 * kFrames) {}
+
+    uint32_t NextPacketFrames() override {
+        Produce();
+        return buffer_.empty() ? 0 : kFrames;
+    }
+    bool GetPacket(CapturePacket& packet) override {
+        if (buffer_.empty()) return false;
+        const Held& h = buffer_.front();
+        packet.data = zeros_.data();
+        packet.frames = kFrames;
+        packet.discontinuity = h.marked;
+        packet.time = static_cast<uint64_t>(h.index) * 100000;
+        if (mode_ == Overflow::RefusesNew)
+            packet.position = static_cast<uint64_t>(h.index) * kFrames;
+        else
+            packet.position = released_ + (h.marked ? kFrames : 0);
+        return true;
+    }
+    void ReleasePacket(uint32_t) override {
+        released_ += buffer_.front().marked ? 2 * kFrames : kFrames;
+        buffer_.pop_front();
+    }
+
+private:
+    struct Held {
+        int64_t index;
+        bool marked;
+    };
+    void Produce() {
+        const auto due = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                               start_).count() / 10000;
+        for (; produced_ < due; ++produced_) {
+            if (buffer_.size() < capacity_) {
+                buffer_.push_back({produced_, std::exchange(markNext_, false)});
+                continue;
+            }
+            probe_->discarded += kFrames;
+            if (mode_ == Overflow::RefusesNew) {
+                markNext_ = true;
+            } else if (!buffer_.front().marked) {
+                buffer_.pop_front();
+                buffer_.front().marked = true;
+                buffer_.push_back({produced_, false});
+            } else {
+                buffer_.back() = {produced_, false};
+            }
+        }
+    }
+
+    const Overflow mode_;
+    const size_t capacity_;
+    const std::shared_ptr<DeviceProbe> probe_;
+    const std::vector<float> zeros_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::deque<Held> buffer_;
+    int64_t produced_ = 0;
+    uint64_t released_ = 0;
+    bool markNext_ = false;
+};
+
+class DeviceStream final : public AudioStream {
+public:
+    DeviceStream(Overflow mode, std::shared_ptr<DeviceProbe> probe) : device_(mode, 100, std::move(probe)) {}
+    int Read(std::span<float> buffer, int offset, int count) override {
+        return packets_.Read(device_, buffer, offset, count);
+    }
+    bool WaitForData(int) override {
+        std::this_thread::sleep_for(2ms);
+        return true;
+    }
+    bool EventDriven() const noexcept override { return false; }
+    uint64_t TakeDiscardedFrames() noexcept override { return packets_.TakeDiscardedFrames(); }
+    void Dispose() noexcept override {}
+
+private:
+    FakeDevice device_;
+    PacketReader packets_{2, 48000};
+};
+
+class DeviceBackend final : public CaptureBackend {
+public:
+    DeviceBackend(Overflow mode, std::shared_ptr<DeviceProbe> probe) : mode_(mode), probe_(std::move(probe)) {}
+    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override {
+        return std::make_unique<DeviceStream>(mode_, probe_);
+    }
+
+private:
+    Overflow mode_;
+    std::shared_ptr<DeviceProbe> probe_;
+};
+
+// The writer takes nothing for 2 s while the queue is full, so the reader waits and the device's
+// second of buffer overflows: what the device lost is counted with the dropped blocks, in
+// whole blocks, and logged in seconds.
+TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
+    for (Overflow mode : {Overflow::RefusesNew, Overflow::KeepsOldest}) {
+        SCOPED_TRACE(mode == Overflow::RefusesNew ? "refuses new audio" : "keeps its oldest audio");
+        testing::LogCapture log;
+        auto session = std::make_shared<RecordingSession>();
+        auto probe = std::make_shared<DeviceProbe>();
+        // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
+        auto reader = std::make_shared<InputReader>(1, "{mic}", false, 48000, 480, session, session->Clock,
+                                                    std::make_shared<DeviceBackend>(mode, probe), 10000);
+        for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
+            Block b{ArrayPool::Shared().Rent(960)};
+            ASSERT_TRUE(reader->Queue().TryAdd(b, 0));
+        }
+        reader->Start();
+        std::this_thread::sleep_for(2s);
+        Block b;
+        const auto drainUntil = std::chrono::steady_clock::now() + 300ms;
+        while (std::chrono::steady_clock::now() < drainUntil) {
+            if (reader->Queue().TryTake(b, 10)) ArrayPool::Shared().Return(b.Samples);
+        }
+        reader->ClearRunning();
+        ASSERT_TRUE(reader->Join(5000));
+        while (reader->Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
+
+        const uint64_t discarded = probe->discarded.load();
+        EXPECT_GT(discarded, 24000u) << "the hold outlasted the device buffer by half a second at least";
+        EXPECT_EQ(static_cast<uint64_t>(session->DroppedBlocks.load()), (discarded + 479) / 480);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(discarded) / 48000);
+        const std::string text = log.Text();
+        EXPECT_NE(text.find(std::string(" - WARNING - Reader 1 lost ") + seconds +
+                            " seconds of audio in all that the device discarded.\r\n"),
+                  std::string::npos)
+            << text;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 #include "app/errors.h"
@@ -15,18 +16,20 @@ namespace {
 // repeated or reordered sample shows.
 class FakePackets : public PacketSource {
 public:
-    void Queue(uint32_t frames, bool silent) {
+    // marks: what the engine says of the packet besides its samples (discontinuity, position, time).
+    void Queue(uint32_t frames, bool silent, CapturePacket marks = {}) {
         std::vector<float> p(static_cast<size_t>(frames) * 2);
         std::iota(p.begin(), p.end(), static_cast<float>(next_));
         next_ += static_cast<int>(p.size());
-        packets_.push_back({std::move(p), silent});
+        marks.silent = silent;
+        packets_.push_back({std::move(p), marks});
     }
     uint32_t NextPacketFrames() override { return packets_.empty() ? 0 : Frames(); }
-    bool GetPacket(const float*& data, uint32_t& frames, bool& silent) override {
+    bool GetPacket(CapturePacket& packet) override {
         if (packets_.empty()) return false;
-        data = packets_.front().first.data();
-        frames = Frames();
-        silent = packets_.front().second;
+        packet = packets_.front().second;
+        packet.data = packets_.front().first.data();
+        packet.frames = Frames();
         return true;
     }
     void ReleasePacket(uint32_t frames) override {
@@ -37,7 +40,7 @@ public:
 private:
     uint32_t Frames() const { return static_cast<uint32_t>(packets_.front().first.size() / 2); }
     int next_ = 0;
-    std::deque<std::pair<std::vector<float>, bool>> packets_;  // samples, silent
+    std::deque<std::pair<std::vector<float>, CapturePacket>> packets_;
 };
 
 TEST(PacketReader, DeliversEverySampleOnceAcrossSplitPackets) {
@@ -61,7 +64,7 @@ TEST(PacketReader, DeliversEverySampleOnceAcrossSplitPackets) {
         SCOPED_TRACE(c.name);
         FakePackets source;
         for (auto f : c.packetFrames) source.Queue(f, c.silent);
-        PacketReader reader(2);
+        PacketReader reader(2, 48000);
         std::vector<float> buffer(10100, -1.0f);
         int delivered = 0;
         for (size_t i = 0; i < c.requests.size(); ++i) {
@@ -77,11 +80,100 @@ TEST(PacketReader, DeliversEverySampleOnceAcrossSplitPackets) {
 
 TEST(PacketReader, RangeOutsideTheBufferIsRefused) {
     FakePackets source;
-    PacketReader reader(2);
+    PacketReader reader(2, 48000);
     std::vector<float> buffer(8);
     EXPECT_THROW((void)reader.Read(source, buffer, 4, 5), InvalidArgument);
     EXPECT_THROW((void)reader.Read(source, buffer, -1, 2), InvalidArgument);
     EXPECT_EQ(reader.Read(source, buffer, 8, 0), 0);
+}
+
+// 10 ms packets at 48000 Hz: packet i starts at frame 480 i, captured at 100000 i (units of 100 ns).
+struct Marked {
+    int64_t index;                       // where the packet's audio lies in the stream
+    bool discontinuity = false;
+    std::optional<int64_t> position{};   // as the engine states it; default: index x 480
+    bool timed = true;
+};
+
+// What the engine tells of its packets, read back as the frames it discarded. Each phase queues
+// its packets and reads them; a phase that "runs dry" asks for more than is there, as a reader
+// that keeps up does.
+TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
+    struct Phase {
+        std::vector<Marked> packets;
+        bool runsDry;
+    };
+    auto run = [](int64_t from, int64_t to, bool dry) {
+        Phase p{{}, dry};
+        for (int64_t i = from; i < to; ++i) p.packets.push_back({i});
+        return p;
+    };
+    auto shifted = [](int64_t from, int64_t to, int64_t missing) {
+        std::vector<Marked> v;
+        for (int64_t i = from; i < to; ++i) v.push_back({i, false, (i - missing) * 480});
+        return v;
+    };
+    auto withTail = [](Phase p, std::vector<Marked> more) {
+        p.packets.insert(p.packets.end(), more.begin(), more.end());
+        return p;
+    };
+    const struct {
+        const char* name;
+        std::vector<Phase> phases;
+        uint64_t discarded;
+        bool loopback = false;
+    } cases[] = {
+        {"contiguous packets", {run(0, 50, true), run(50, 60, false)}, 0},
+        {"the position jumps while the reader was held up",
+         {run(0, 2, false), Phase{{{5, true}, {6}}, false}}, 3 * 480},
+        {"the position jumps without the mark", {run(0, 2, false), Phase{{{102}}, false}}, 100 * 480},
+        {"a loopback's gap after it ran dry: the output played nothing",
+         {run(0, 2, true), Phase{{{100, true}, {101}}, false}}, 0, true},
+        {"a microphone's gap after it ran dry: the reader was not scheduled",
+         {run(0, 2, true), Phase{{{100, true}, {101}}, false}}, 98 * 480},
+        // The oldest packet is dropped and its successor marked (position one packet on); the
+        // rest is lost behind the buffer's last packet, which only its capture time shows.
+        {"the loss behind an engine's full buffer, by the capture time",
+         {run(0, 2, false), withTail(Phase{{{3, true, 3 * 480}}, false},
+                                     {{4, false, 4 * 480}, {5, false, 5 * 480}, {60, false, 6 * 480}})},
+         480 + 54 * 480},
+        {"a late capture time far from any mark is clock drift",
+         {run(0, 2, false), Phase{{{900, false, 2 * 480}}, false}}, 0},
+        {"a late capture time within the engine's jitter", {run(0, 2, false), Phase{{{5, true, 2 * 480}}, false}}, 0},
+        // 49 packets go missing within two seconds of the mark, 548 more after them.
+        {"the capture time is watched for two seconds after a mark only",
+         {run(0, 2, false), withTail(withTail(Phase{{{3, true}}, false}, run(4, 101, false).packets),
+                                     [&] {
+                                         auto v = shifted(150, 352, 49);
+                                         v.push_back({900, false, 303 * 480});
+                                         return v;
+                                     }())},
+         480 + 49 * 480},
+        {"a mark without a capture time still counts by the position",
+         {run(0, 2, false), Phase{{{5, true, std::nullopt, false}}, false}}, 3 * 480},
+        {"a marked first packet", {Phase{{{7, true}}, false}, run(8, 10, true)}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePackets source;
+        PacketReader reader(2, 48000, c.loopback);
+        std::vector<float> buffer(2 * 480 * 400);
+        uint64_t discarded = 0;
+        for (const Phase& phase : c.phases) {
+            for (const Marked& m : phase.packets) {
+                CapturePacket marks;
+                marks.discontinuity = m.discontinuity;
+                marks.position = static_cast<uint64_t>(m.position.value_or(m.index * 480));
+                if (m.timed) marks.time = static_cast<uint64_t>(m.index * 100000);
+                source.Queue(480, false, marks);
+            }
+            const int samples = static_cast<int>(phase.packets.size()) * 960;
+            ASSERT_EQ(reader.Read(source, buffer, 0, samples + (phase.runsDry ? 2 : 0)), samples);
+            discarded += reader.TakeDiscardedFrames();
+        }
+        EXPECT_EQ(discarded, c.discarded);
+        EXPECT_EQ(reader.TakeDiscardedFrames(), 0u) << "taken once";
+    }
 }
 
 }  // namespace
