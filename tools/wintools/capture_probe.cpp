@@ -3,9 +3,10 @@
 //   capture_probe <endpoint id> <seconds> [loopback] [rate]
 // Prints "mode: event|polling", "frames: N" and "peak: X" (largest magnitude, 6 decimals); exit
 // code 0. An open or read failure prints "error: " + its message on standard error; exit code 2.
-//   capture_probe reader <endpoint id> <seconds> [loopback]
-// Runs a real input reader (2048 frames at 48000 Hz) and takes its blocks as the writer would.
-// Prints "blocks: N", "dropped: N", "peak: X"; a reader that failed prints "error: " + its
+//   capture_probe reader <endpoint id> <seconds> [loopback] [hold=<seconds>]
+// Runs a real input reader (2048 frames at 48000 Hz) and takes its blocks as the writer would;
+// with hold, it takes none for that long from the first second on, as a writer held up by a slow
+// drive. Prints "blocks: N", "dropped: N", "peak: X"; a reader that failed prints "error: " + its
 // message on standard error; exit code 2.
 #include <windows.h>
 
@@ -23,15 +24,23 @@
 
 namespace {
 
-int RunReader(const std::string& id, double seconds, bool loopback) {
+int RunReader(const std::string& id, double seconds, bool loopback, double hold) {
     using namespace twr;
     auto session = std::make_shared<RecordingSession>();
     auto reader = std::make_shared<InputReader>(1, id, loopback, 48000, 2048, session, session->Clock);
     reader->Start();
     int blocks = 0;
     float peak = 0.0f;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    const auto holdFrom = start + std::chrono::seconds(1);
+    const auto holdUntil = holdFrom + std::chrono::duration<double>(hold);
     while (std::chrono::steady_clock::now() < end && !reader->Failed()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (hold > 0 && now >= holdFrom && now < holdUntil) {
+            Sleep(10);
+            continue;
+        }
         Block b;
         if (!reader->Queue().TryTake(b, 100)) continue;
         ++blocks;
@@ -59,8 +68,16 @@ int RunReader(const std::string& id, double seconds, bool loopback) {
 
 int main(int argc, char** argv) {
     using namespace twr;
-    if (argc >= 4 && std::string(argv[1]) == "reader")
-        return RunReader(argv[2], std::strtod(argv[3], nullptr), argc > 4 && std::string(argv[4]) == "loopback");
+    if (argc >= 4 && std::string(argv[1]) == "reader") {
+        bool loopback = false;
+        double hold = 0;
+        for (int i = 4; i < argc; ++i) {
+            const std::string option = argv[i];
+            if (option == "loopback") loopback = true;
+            if (option.rfind("hold=", 0) == 0) hold = std::strtod(option.c_str() + 5, nullptr);
+        }
+        return RunReader(argv[2], std::strtod(argv[3], nullptr), loopback, hold);
+    }
     if (argc < 3) {
         Console::ErrorLine("usage: capture_probe <endpoint id> <seconds> [loopback] [rate]");
         return 64;
