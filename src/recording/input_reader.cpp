@@ -91,7 +91,7 @@ void InputReader::CountDiscarded(uint64_t frames) {
     const uint64_t after = (discardedFrames_ + block - 1) / block;
     session_->DroppedBlocks.fetch_add(static_cast<int32_t>(std::min<uint64_t>(after - before, INT32_MAX)));
     Log::Warn("Reader " + std::to_string(number_) + ": the device discarded " + SecondsText(frames) +
-                 " seconds of audio that were not read in time.");
+              " seconds of audio that were not read in time.");
 }
 
 void InputReader::Run() {
@@ -114,7 +114,8 @@ void InputReader::Run() {
     }
     settled_.store(true, std::memory_order_release);
     if (discardedFrames_ > 0)
-        Log::Warn(prefix + " lost " + SecondsText(discardedFrames_) + " seconds of audio in all that the device discarded.");
+        Log::Warn(prefix + " lost " + SecondsText(discardedFrames_) +
+                  " seconds of audio in all that the device discarded.");
     if (stream) stream->Dispose();
     try {
         queue_->CompleteAdding();

@@ -89,7 +89,9 @@ void PacketReader::Account(const CapturePacket& packet) {
         if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
             const uint64_t expected = *anchorTime_ + framesSinceAnchor_ * 10'000'000 / rate;
             if (*packet.time > expected) {
-                const uint64_t late = (*packet.time - expected) * rate / 10'000'000;
+                // In two steps, so that a capture time far off cannot overflow the product.
+                const uint64_t delta = *packet.time - expected;
+                const uint64_t late = delta / 10'000'000 * rate + delta % 10'000'000 * rate / 10'000'000;
                 const uint64_t tolerance =
                     std::max<uint64_t>(kTimeToleranceMs * rate / 1000, 2 * static_cast<uint64_t>(packet.frames));
                 if (late > tolerance) lost = std::max(lost, late);
