@@ -394,6 +394,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
                 break;
             }
+            // Closing forces the part to the disk, seconds on a slow drive: a stop that came meanwhile
+            // ends the recording with the part just closed.
+            if (clock.StopSet()) break;
             Session->SplitCount.fetch_add(1);
             const int part = PartNumber.fetch_add(1) + 1;
             try {

@@ -458,22 +458,66 @@ TEST_F(WriterLoopTest, SilenceBeforeAnInputsFirstBlockIsNoLoss) {
     }
 }
 
-TEST_F(WriterLoopTest, ASplitDueWhenTheStopArrivesBeginsNoPart) {
+TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
+    const struct {
+        const char* name;
+        bool duringClose;
+    } cases[] = {
+        // The input pauses for a moment; the stop and the split timer both come while the writer
+        // waits for its next block, and that block still arrives.
+        {"stop and split in one step", false},
+        // The stop comes while the part being closed is forced to the disk (seconds on a slow drive).
+        {"stop while the part closes", true},
+    };
     state_->AutoSplitSecs = 600;
-    // The input pauses for a moment; the stop and the split timer both come while the writer waits
-    // for its next block, and that block still arrives.
-    in1_->delivering = [](double t) { return t < 1.0 || t >= 1.1; };
-    world_.hooks.push_back([this](FakeWorld& w) {
-        if (w.now >= 1.1) state_->SplitRequested = 1;
-    });
-    Run(1.1);
-    EXPECT_EQ(Wavs(), std::vector<fs::path>{dir_ / "rec_20240105_093000_part0001.wav"});
-    EXPECT_EQ(splits_, 0);
-    EXPECT_EQ(state_->Session->SplitCount.load(), 0);
-    EXPECT_EQ(state_->PartNumber.load(), 1);
-    ExpectCleanFinish();
-    EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
-    EXPECT_TRUE(WavFile::Verify(Wavs()[0], 2, 48000));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& f : Wavs()) fs::remove(f);
+        world_ = FakeWorld();
+        in1_ = std::make_shared<FakeInput>(world_, 1);
+        state_->Input1 = in1_;
+        state_->Session = std::make_shared<RecordingSession>();
+        state_->Session->Id = "20240105_093000";
+        state_->PartNumber = 1;
+        splits_ = 0;
+        double stopAt = 60.0;
+        auto platformCreate = RecorderServices::Platform().CreateFile;
+        std::shared_ptr<testing::MemoryDisk> firstPart;
+        if (c.duringClose) {
+            firstPart = std::make_shared<testing::MemoryDisk>();
+            firstPart->onFlushToDisk = [this] { world_.stop = true; };
+            state_->Services.CreateFile = [&, platformCreate](const fs::path& p, int r, int ch, int b) {
+                if (!firstPart->closed && firstPart->bytes.empty())
+                    return std::make_unique<Rf64Writer>(std::make_unique<testing::MemoryFile>(firstPart), r, ch, b);
+                return platformCreate(p, r, ch, b);
+            };
+            world_.hooks.push_back([this](FakeWorld& w) {
+                if (w.now >= 1.0) state_->SplitRequested = 1;
+            });
+        } else {
+            state_->Services.CreateFile = platformCreate;
+            in1_->delivering = [](double t) { return t < 1.0 || t >= 1.1; };
+            world_.hooks.push_back([this](FakeWorld& w) {
+                if (w.now >= 1.1) state_->SplitRequested = 1;
+            });
+            stopAt = 1.1;
+        }
+        Run(stopAt);
+        EXPECT_TRUE(world_.stop);
+        if (c.duringClose) {
+            EXPECT_TRUE(firstPart->closed);
+            EXPECT_TRUE(Wavs().empty()) << Wavs().front();
+        } else {
+            EXPECT_EQ(Wavs(), std::vector<fs::path>{dir_ / "rec_20240105_093000_part0001.wav"});
+            EXPECT_TRUE(WavFile::Verify(Wavs().at(0), 2, 48000));
+        }
+        EXPECT_EQ(splits_, 0);
+        EXPECT_EQ(state_->Session->SplitCount.load(), 0);
+        EXPECT_EQ(state_->PartNumber.load(), 1);
+        ExpectCleanFinish();
+        EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        EXPECT_FALSE(fs::exists(state_->JournalPath));
+    }
 }
 
 TEST_F(WriterLoopTest, AJournalWriteThatTakesThreeSecondsCostsNoAudio) {
