@@ -167,6 +167,21 @@ protected:
         EXPECT_TRUE(errors_.empty()) << errors_.front();
         EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
     }
+    // A fresh recording for the next case of a table: new clock, input and session, no files.
+    void NextCase() {
+        for (const auto& f : Wavs()) fs::remove(f);
+        world_ = FakeWorld();
+        state_->Input1 = in1_ = std::make_shared<FakeInput>(world_, 1);
+        state_->Input2 = in2_ = nullptr;
+        state_->Session = std::make_shared<RecordingSession>();
+        state_->Session->Id = "20240105_093000";
+        state_->PartNumber = 1;
+        splits_ = 0;
+        errors_.clear();
+        disconnects_.clear();
+        stalls_.clear();
+        stallTimes_.clear();
+    }
     void AddSecondInput() { state_->Input2 = in2_ = std::make_shared<FakeInput>(world_, 2); }
     void Run(double seconds) {
         world_.stopAt = seconds;
@@ -376,13 +391,7 @@ TEST_F(WriterLoopTest, AStopDuringATakeWritesNoSilenceItDoesNotCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : Wavs()) fs::remove(f);
-        world_ = FakeWorld();
-        in1_ = std::make_shared<FakeInput>(world_, 1);
-        state_->Input1 = in1_;
-        state_->Input2 = nullptr;
-        state_->Session = std::make_shared<RecordingSession>();
-        state_->Session->Id = "20240105_093000";
+        NextCase();
         double stopAt = 60.0;
         if (c.twoInputs) {
             AddSecondInput();
@@ -423,14 +432,8 @@ TEST_F(WriterLoopTest, SilenceBeforeAnInputsFirstBlockIsNoLoss) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : Wavs()) fs::remove(f);
-        world_ = FakeWorld();
-        in1_ = std::make_shared<FakeInput>(world_, 1);
+        NextCase();
         in1_->delivering = c.delivering;
-        state_->Input1 = in1_;
-        state_->Session = std::make_shared<RecordingSession>();
-        state_->Session->Id = "20240105_093000";
-        stalls_.clear();
         Run(4.0);
         ExpectCleanFinish();
         EXPECT_EQ(stalls_, c.stalls);
@@ -472,14 +475,7 @@ TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
     state_->AutoSplitSecs = 600;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& f : Wavs()) fs::remove(f);
-        world_ = FakeWorld();
-        in1_ = std::make_shared<FakeInput>(world_, 1);
-        state_->Input1 = in1_;
-        state_->Session = std::make_shared<RecordingSession>();
-        state_->Session->Id = "20240105_093000";
-        state_->PartNumber = 1;
-        splits_ = 0;
+        NextCase();
         double stopAt = 60.0;
         auto platformCreate = RecorderServices::Platform().CreateFile;
         std::shared_ptr<testing::MemoryDisk> firstPart;
@@ -570,44 +566,6 @@ TEST_F(WriterLoopTest, AJournalWriteThatTakesThreeSecondsCostsNoAudio) {
         EXPECT_GE(journals_[i].FramesCommitted, journals_[i - 1].FramesCommitted) << i;
     EXPECT_FALSE(fs::exists(state_->JournalPath));
     EXPECT_FALSE(fs::exists(state_->JournalPath.string() + ".tmp"));
-}
-
-TEST(JournalWriterTest, WritesOffTheCallersThreadAndTheNewestWaitingStateWins) {
-    std::mutex m;
-    std::condition_variable cv;
-    bool release = false;
-    std::vector<int64_t> written;
-    std::set<std::thread::id> threads;
-    {
-        JournalWriter journal([&](const JournalEntry& e) {
-            std::unique_lock lock(m);
-            written.push_back(e.FramesCommitted);
-            threads.insert(std::this_thread::get_id());
-            cv.notify_all();
-            cv.wait(lock, [&] { return release; });
-        });
-        JournalEntry e;
-        e.FramesCommitted = 1;
-        journal.Post(e);
-        {
-            std::unique_lock lock(m);
-            ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return !written.empty(); }));
-        }
-        // Two states handed over while the first is still being written: only the newer one follows it.
-        e.FramesCommitted = 2;
-        journal.Post(e);
-        e.FramesCommitted = 3;
-        journal.Post(e);
-        {
-            std::lock_guard lock(m);
-            release = true;
-        }
-        cv.notify_all();
-        journal.Finish(true);
-    }
-    EXPECT_EQ(written, (std::vector<int64_t>{1, 3}));
-    EXPECT_EQ(threads.size(), 1u);
-    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
 }
 
 class DeadInputTest : public WriterLoopTest, public ::testing::WithParamInterface<bool> {};
