@@ -4,6 +4,7 @@
 
 #include "app/config.h"
 #include "app/json.h"
+#include "app/threads.h"
 
 namespace twr {
 
@@ -65,6 +66,63 @@ void RecoveryJournal::Delete(const fs::path& journalPath) noexcept {
     }
     try {
         platform::DeleteFileIfExists(TempPathOf(journalPath));
+    } catch (...) {
+    }
+}
+
+JournalWriter::JournalWriter(WriteFn write) : write_(std::move(write)) {
+    try {
+        thread_ = StartNamedThread("Journal", [this] { Run(); });
+    } catch (...) {
+        // Without a thread the journal is still kept, only on the writer's time.
+    }
+}
+
+JournalWriter::~JournalWriter() { Finish(true); }
+
+void JournalWriter::Post(JournalEntry entry) {
+    if (!thread_.joinable()) {
+        WriteQuietly(entry);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = std::move(entry);
+    }
+    wake_.notify_one();
+}
+
+void JournalWriter::Finish(bool writePending) noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+        if (!writePending) pending_.reset();
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) {
+        try {
+            thread_.join();
+        } catch (...) {
+        }
+    }
+}
+
+void JournalWriter::Run() noexcept {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return pending_.has_value() || ending_; });
+        if (!pending_) return;
+        JournalEntry entry = std::move(*pending_);
+        pending_.reset();
+        lock.unlock();
+        WriteQuietly(entry);
+        lock.lock();
+    }
+}
+
+void JournalWriter::WriteQuietly(const JournalEntry& entry) noexcept {
+    try {
+        write_(entry);
     } catch (...) {
     }
 }

@@ -3,9 +3,14 @@
 // progress that names the file and how far it got, so that the next start can offer to repair
 // it after a crash. Written only through "<journal>.tmp" and a replacing move, so a reader sees
 // the previous complete journal or the new one, never a partial one. Portable.
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "app/platform.h"
 
@@ -38,6 +43,38 @@ public:
     static void Write(const std::filesystem::path& journalPath, const JournalEntry& entry) noexcept;
     // Deletes the journal (and a stray ".tmp") when present; failures are swallowed.
     static void Delete(const std::filesystem::path& journalPath) noexcept;
+};
+
+// Writes the journal on its own "Journal" thread. Forcing the journal to the disk can take seconds
+// on a slow or failing drive, and the writer that hands it the state must go on draining the input
+// queues meanwhile. Only the newest state matters to a repair, so a state handed over while an
+// older one waits replaces it; a write under way is never cut short.
+class JournalWriter {
+public:
+    using WriteFn = std::function<void(const JournalEntry&)>;
+
+    // Starts the thread; if the platform refuses one, Post writes on the caller's thread instead.
+    explicit JournalWriter(WriteFn write);
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+    // Ends the thread as Finish(true) does.
+    ~JournalWriter();
+
+    void Post(JournalEntry entry);
+    // Ends and joins the thread after the write under way. The state still waiting is written
+    // first when writePending is set (the journal is to stay), or dropped (it is to be deleted).
+    void Finish(bool writePending) noexcept;
+
+private:
+    void Run() noexcept;
+    void WriteQuietly(const JournalEntry& entry) noexcept;
+
+    const WriteFn write_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::optional<JournalEntry> pending_;
+    bool ending_ = false;
+    std::thread thread_;
 };
 
 }  // namespace twr

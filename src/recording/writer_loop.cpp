@@ -112,8 +112,16 @@ void RecorderState::Report(const std::function<void(const std::string&)>& cb, co
     if (cb) cb(text);
 }
 
+void RecorderState::EndJournal(bool writePending) noexcept {
+    if (!journal_) return;
+    journal_->Finish(writePending);
+    journal_.reset();
+}
+
 void RecorderState::WriteJournal(bool cleanClose) noexcept {
     if (cleanClose) {
+        // No write may land after the deletion, and the one still waiting would be deleted at once.
+        EndJournal(false);
         RecoveryJournal::Delete(JournalPath);
         return;
     }
@@ -128,7 +136,13 @@ void RecorderState::WriteJournal(bool cleanClose) noexcept {
         e.FramesCommitted = FramesCommitted.load();
         e.LastFlush = Services.LocalNow();
         e.SplitNumber = PartNumber.load();
-        RecoveryJournal::Write(JournalPath, e);
+        if (!journal_) {
+            auto write = Services.WriteJournal;
+            if (!write) write = RecoveryJournal::Write;
+            journal_ = std::make_unique<JournalWriter>(
+                [write, path = JournalPath](const JournalEntry& entry) { write(path, entry); });
+        }
+        journal_->Post(std::move(e));
     } catch (...) {
     }
 }
@@ -194,6 +208,8 @@ void RecorderState::RunWriter() noexcept {
         }
     }
     Finalize(writer.get(), splitCloseError);
+    // Finalize has ended the journal's thread on each of its paths; this only makes sure.
+    EndJournal(true);
     WriterAlive.store(false, std::memory_order_release);
 }
 
@@ -236,6 +252,10 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     double lastStep = clock.Now();
     double lastFlush = lastStep, lastBlock1 = lastStep, lastBlock2 = lastStep;
     bool missing1 = false, missing2 = false;
+    // Until an input has delivered its first block nothing of it has been lost: a device slow to
+    // start (another native rate, a wireless headset) puts silence at the start of the file, but
+    // that silence is no substitution. The grace ends with the first block or the input's stall.
+    bool started1 = false, started2 = false;
     bool dead1 = false, dead2 = false;
     bool stall1 = false, stall2 = false;
 
@@ -290,14 +310,12 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         if (block1) {
             held1.input = &in1;
             missing1 = false;
+            started1 = true;
         } else {
             missing1 = true;
             time1 = clock.Now();
             block1 = silence.data();
             count1 = static_cast<int>(silence.size());
-            // A take cut short by the stop (the reader ends with it) is no gap in the audio;
-            // counting it would report a clean stop as a quality warning.
-            if (!clock.StopSet()) Session->SilenceBlocks.fetch_add(1);
         }
 
         const float* block2 = nullptr;
@@ -315,13 +333,18 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (block2) {
                 held2.input = in2;
                 missing2 = false;
+                started2 = true;
             } else {
                 missing2 = true;
                 block2 = silence.data();
                 count2 = static_cast<int>(silence.size());
-                if (!clock.StopSet()) Session->SilenceBlocks.fetch_add(1);
             }
         }
+        const bool silent1 = !held1.input, silent2 = in2 && !held2.input;
+        // A take cut short by the stop (its reader ends with it) found no gap in the audio: the
+        // recording ends with the step before, as it does for the blocks still queued, so the file
+        // holds no silence that the count does not.
+        if ((silent1 || silent2) && clock.StopSet()) break;
 
         lastStep = clock.Now();
         if (!missing1) lastBlock1 = lastStep;
@@ -330,6 +353,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         if (in2) stallWatch(2, lastBlock2, stall2);
 
         if (Paused.load(std::memory_order_acquire)) continue;
+        // Counted as written: silence taken during a pause never reaches the file.
+        if (silent1 && (started1 || stall1)) Session->SilenceBlocks.fetch_add(1);
+        if (silent2 && (started2 || stall2)) Session->SilenceBlocks.fetch_add(1);
 
         // A block is never longer than the buffers the writer sized for it.
         const int frames = std::min(count1 / 2, BufferFrames);
@@ -350,7 +376,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             WriteJournal(false);
         }
 
-        if (SplitRequested.load(std::memory_order_acquire)) {
+        // After the stop no new part begins: it would stay empty.
+        if (SplitRequested.load(std::memory_order_acquire) && !clock.StopSet()) {
             SplitRequested.store(0, std::memory_order_release);
             const std::optional<std::string> root = DriveRootOf(Services.SaveFolder ? Services.SaveFolder() : "");
             try {
@@ -367,6 +394,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
                 break;
             }
+            // Closing forces the part to the disk, seconds on a slow drive: a stop that came meanwhile
+            // ends the recording with the part just closed.
+            if (clock.StopSet()) break;
             Session->SplitCount.fetch_add(1);
             const int part = PartNumber.fetch_add(1) + 1;
             try {
@@ -394,6 +424,7 @@ void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string
         if (splitCloseError) {
             // A part that did not close cleanly may be short of its last samples or sizes: keep
             // the journal so the next start offers it for repair.
+            EndJournal(true);
             Session->Error = *splitCloseError;
             Session->Status.store(FinalizationStatus::FinalizationFailed);
         } else if (writer && writer->IsOpen()) {
@@ -410,11 +441,14 @@ void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string
             WriteJournal(true);
         }
     } catch (const std::exception& e) {
+        // The journal stays for the repair, with the newest state it was given.
+        EndJournal(true);
         // The error first: an owner that sees the final status may read it at once.
         Session->Error = e.what();
         Session->Status.store(FinalizationStatus::FinalizationFailed);
         Log::Error(std::string("Finalization failed: ") + e.what(), e);
     } catch (...) {
+        EndJournal(true);
         Session->Error = "unknown exception";
         Session->Status.store(FinalizationStatus::FinalizationFailed);
         Log::Error("Finalization failed: unknown exception");
@@ -439,6 +473,7 @@ RecorderServices RecorderServices::Platform() {
     };
     s.Verify = [](const fs::path& path, int channels, int rate) { return WavFile::Verify(path, channels, rate); };
     s.Exists = [](const fs::path& path) { return platform::FileExists(path) || platform::DirectoryExists(path); };
+    s.WriteJournal = [](const fs::path& path, const JournalEntry& entry) { RecoveryJournal::Write(path, entry); };
     return s;
 }
 

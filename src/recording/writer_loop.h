@@ -16,6 +16,7 @@
 
 #include "app/platform.h"
 #include "recording/recording_session.h"
+#include "recording/recovery_journal.h"
 
 namespace twr {
 
@@ -84,8 +85,10 @@ struct RecorderServices {
     std::function<bool(const std::filesystem::path&, int channels, int sampleRate)> Verify;
     // Whether a file or folder of that path exists.
     std::function<bool(const std::filesystem::path&)> Exists;
+    // Writes the journal (RecoveryJournal::Write); runs on the "Journal" thread.
+    std::function<void(const std::filesystem::path&, const JournalEntry&)> WriteJournal;
 
-    // The real ones: Rf64Writer, WavFile::Verify, the platform's clock and file system;
+    // The real ones: Rf64Writer, WavFile::Verify, the journal, the platform's clock and file system;
     // the settings and save folder are left to the owner.
     [[nodiscard]] static RecorderServices Platform();
 };
@@ -158,7 +161,8 @@ public:
     // The writer thread's body: start-up wait, steps, splits, and Finalize last. Never throws.
     void RunWriter() noexcept;
 
-    // Writes the journal (cleanClose false) or deletes it (true). Never fails loudly.
+    // Hands the journal the current state (cleanClose false; its own thread writes it, started on
+    // first use), or ends that thread and deletes the journal (true). Never fails loudly.
     void WriteJournal(bool cleanClose) noexcept;
 
     // The writer thread's last act: closes and verifies the file, sets the status, handles the
@@ -171,6 +175,12 @@ private:
     // name is taken; publishes it as CurrentFile.
     std::unique_ptr<Rf64Writer> CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix);
     void Report(const std::function<void(const std::string&)>& cb, const std::string& text);
+    // Ends the journal's thread (if it runs) and joins it; the waiting state is written first when
+    // the journal is to stay.
+    void EndJournal(bool writePending) noexcept;
+
+    // The journal's thread; started, posted to and joined by the writer thread only.
+    std::unique_ptr<JournalWriter> journal_;
 
     // Every path ever published stays here until the state goes (one per part, plus clash
     // retries), so a pointer the owner loaded never dangles and the owner only ever reads a path

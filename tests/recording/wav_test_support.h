@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,7 @@ struct MemoryDisk {
     std::vector<uint8_t> bytes;
     size_t budget = SIZE_MAX;  // writes that would grow the file past this fail, as on a full disk
     bool flushFails = false;   // as a drive that vanished fails when forced to disk
+    std::function<void()> onFlushToDisk;  // runs while the file is forced to disk
     bool closed = false;
 };
 
@@ -81,6 +83,7 @@ public:
     uint64_t Size() override { return d_->bytes.size(); }
     void Truncate(uint64_t size) override { d_->bytes.resize(size); }
     void FlushToDisk() override {
+        if (d_->onFlushToDisk) d_->onFlushToDisk();
         if (d_->flushFails) throw IoError("The device is not ready.");
     }
     void Close() override { d_->closed = true; }

@@ -7,9 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -49,21 +52,31 @@ public:
 constexpr int kFrames = 480;  // 10 ms blocks at 48000 Hz
 constexpr double kBlockSec = kFrames / 48000.0;
 
-// Produces a block every kBlockSec while `delivering` says so.
+// Produces a block every blockSec while `delivering` says so, into a queue of `capacity` blocks
+// that drops (and counts) what finds it full, as a reader does.
 class FakeInput : public WriterInput {
 public:
-    FakeInput(FakeWorld& world, int number) : world_(world), number_(number) {}
+    FakeInput(FakeWorld& world, int number, int frames = kFrames, double blockSec = kBlockSec)
+        : world_(world), number_(number), frames_(frames), blockSec_(blockSec), nextAt_(blockSec) {}
 
     std::function<bool(double)> delivering = [](double) { return true; };
     std::function<float(double)> value = [](double) { return 0.25f; };
     bool settled = true, failed = false, alive = true;
     std::string error;
     int taken = 0;
+    size_t capacity = SIZE_MAX;
+    int dropped = 0;
     // Runs when a take finds the queue empty, before it waits.
     std::function<void()> onEmptyTake;
 
     // Puts a block into the queue now, stamped with an arbitrary time.
-    void Inject(double stamp, float v) { queue_.push_back({stamp, std::vector<float>(2 * kFrames, v)}); }
+    void Inject(double stamp, float v) {
+        if (queue_.size() >= capacity) {
+            ++dropped;
+            return;
+        }
+        queue_.push_back({stamp, std::vector<float>(2 * static_cast<size_t>(frames_), v)});
+    }
 
     int Number() const noexcept override { return number_; }
     bool Settled() const noexcept override { return settled; }
@@ -81,7 +94,7 @@ public:
         if (queue_.empty()) {
             const double deadline = world_.now + timeoutMs / 1000.0;
             double t = nextAt_;
-            while (t <= deadline && !(alive && delivering(t))) t += kBlockSec;
+            while (t <= deadline && !(alive && delivering(t))) t += blockSec_;
             world_.AdvanceTo(t <= deadline ? t : deadline);
             Produce();
             if (queue_.empty()) return nullptr;
@@ -101,13 +114,15 @@ public:
 
 private:
     void Produce() {
-        for (; nextAt_ <= world_.now; nextAt_ += kBlockSec)
+        for (; nextAt_ <= world_.now; nextAt_ += blockSec_)
             if (alive && delivering(nextAt_)) Inject(nextAt_, value(nextAt_));
     }
 
     FakeWorld& world_;
     const int number_;
-    double nextAt_ = kBlockSec;
+    const int frames_;
+    const double blockSec_;
+    double nextAt_;
     bool holding_ = false;
     std::deque<std::pair<double, std::vector<float>>> queue_;
     std::pair<double, std::vector<float>> held_;
@@ -132,6 +147,12 @@ protected:
         st.Services.SaveFolder = [this] { return saveFolder_; };
         st.Services.TimestampNow = [this] { return "20240105_0930" + std::to_string(10 + stampCount_++); };
         st.Services.LocalNow = [] { return platform::LocalTime{2024, 1, 5, 9, 30, 2, 0}; };
+        st.Services.WriteJournal = [this, write = st.Services.WriteJournal](const fs::path& p, const JournalEntry& e) {
+            write(p, e);
+            std::lock_guard lock(journalMutex_);
+            journals_.push_back(e);
+            journalWritten_.notify_all();
+        };
         st.Callbacks.OnError = [this](const std::string& m) { errors_.push_back(m); };
         st.Callbacks.OnSplit = [this] { ++splits_; };
         st.Callbacks.OnMicDisconnected = [this](int n, bool c) { disconnects_.push_back({n, c}); };
@@ -146,6 +167,21 @@ protected:
         EXPECT_TRUE(errors_.empty()) << errors_.front();
         EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::Success);
     }
+    // A fresh recording for the next case of a table: new clock, input and session, no files.
+    void NextCase() {
+        for (const auto& f : Wavs()) fs::remove(f);
+        world_ = FakeWorld();
+        state_->Input1 = in1_ = std::make_shared<FakeInput>(world_, 1);
+        state_->Input2 = in2_ = nullptr;
+        state_->Session = std::make_shared<RecordingSession>();
+        state_->Session->Id = "20240105_093000";
+        state_->PartNumber = 1;
+        splits_ = 0;
+        errors_.clear();
+        disconnects_.clear();
+        stalls_.clear();
+        stallTimes_.clear();
+    }
     void AddSecondInput() { state_->Input2 = in2_ = std::make_shared<FakeInput>(world_, 2); }
     void Run(double seconds) {
         world_.stopAt = seconds;
@@ -159,6 +195,11 @@ protected:
             if (e.path().extension() == ".wav") files.push_back(e.path());
         std::sort(files.begin(), files.end());
         return files;
+    }
+    // The journal has a thread of its own: waits (in real time, bounded) until n were written.
+    bool WaitJournals(size_t n) {
+        std::unique_lock lock(journalMutex_);
+        return journalWritten_.wait_for(lock, std::chrono::seconds(20), [&] { return journals_.size() >= n; });
     }
     // The 16-bit samples of a recording.
     static std::vector<int16_t> Samples(const fs::path& p) {
@@ -180,6 +221,10 @@ protected:
     std::vector<std::pair<int, bool>> disconnects_, stalls_;
     std::vector<double> stallTimes_;
     int splits_ = 0;
+    // Every journal written, in order.
+    std::mutex journalMutex_;
+    std::condition_variable journalWritten_;
+    std::vector<JournalEntry> journals_;
 };
 
 TEST(RoutingTest, RoutesAndGainsMatchTheLayoutTableAndTheMixClampsToFullScale) {
@@ -243,8 +288,12 @@ TEST(DriveRootTest, RootsAndTheSystemDrive) {
 TEST_F(WriterLoopTest, SteadyInputIsWrittenFlushedJournaledAndFinalized) {
     std::map<double, std::string> journals;  // read at 1 s and at 2.5 s
     world_.hooks.push_back([&](FakeWorld& w) {
-        for (double at : {1.0, 2.5})
-            if (w.now >= at && !journals.count(at)) journals[at] = platform::ReadFileBytes(state_->JournalPath);
+        // The first journal is written at once, the second after the flush past 2 s.
+        for (auto [at, written] : {std::pair(1.0, 1u), std::pair(2.5, 2u)})
+            if (w.now >= at && !journals.count(at)) {
+                EXPECT_TRUE(WaitJournals(written));
+                journals[at] = platform::ReadFileBytes(state_->JournalPath);
+            }
     });
     Run(5.0);
     const fs::path file = dir_ / "rec_20240105_093000.wav";
@@ -320,19 +369,203 @@ TEST_F(WriterLoopTest, StaleBlocksOfTheSecondInputAreDiscardedAndTheMixIsClamped
     EXPECT_EQ(in2_->taken, in1_->taken + 20);
 }
 
-TEST_F(WriterLoopTest, AStopThatEndsAnInputDuringItsTakeCountsNoSilence) {
-    AddSecondInput();
-    in2_->delivering = [](double t) { return t < 1.0; };
-    // The stop arrives while the writer waits for input 2's block; its reader ends with the stop.
-    in2_->onEmptyTake = [this] {
-        if (world_.now >= 1.0) world_.stop = true, in2_->alive = false;
+// Frames of a 16-bit stereo recording whose left sample is not `full`: every one of them must be a
+// silence block the writer counted.
+int64_t FramesOtherThan(const std::vector<int16_t>& samples, int16_t full) {
+    int64_t n = 0;
+    for (size_t i = 0; i < samples.size(); i += 2) n += samples[i] != full;
+    return n;
+}
+
+TEST_F(WriterLoopTest, AStopDuringATakeWritesNoSilenceItDoesNotCount) {
+    const struct {
+        const char* name;
+        bool twoInputs;
+        int16_t full;  // a frame with every input present
+    } cases[] = {
+        // Input 2 goes quiet; the stop arrives while the writer waits for its block, and its
+        // reader ends with the stop.
+        {"second input ends with the stop", true, 12288},
+        // The one input pauses for a moment and the stop arrives inside the writer's wait.
+        {"one input, stop inside the wait", false, 8192},
     };
-    Run(60.0);
-    EXPECT_TRUE(world_.stop);
-    EXPECT_LT(world_.now, 1.2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NextCase();
+        double stopAt = 60.0;
+        if (c.twoInputs) {
+            AddSecondInput();
+            in2_->delivering = [](double t) { return t < 1.0; };
+            in2_->onEmptyTake = [this] {
+                if (world_.now >= 1.0) world_.stop = true, in2_->alive = false;
+            };
+        } else {
+            in1_->delivering = [](double t) { return t < 1.0; };
+            stopAt = 1.1;
+        }
+        Run(stopAt);
+        EXPECT_TRUE(world_.stop);
+        EXPECT_LT(world_.now, 1.2);
+        EXPECT_TRUE(disconnects_.empty());
+        ExpectCleanFinish();
+        ASSERT_EQ(Wavs().size(), 1u);
+        const auto samples = Samples(Wavs()[0]);
+        EXPECT_EQ(FramesOtherThan(samples, c.full), state_->Session->SilenceBlocks.load() * int64_t{kFrames});
+        EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        EXPECT_NEAR(static_cast<double>(samples.size() / 2), 1.0 * 48000, 2.0 * kFrames);
+    }
+}
+
+TEST_F(WriterLoopTest, SilenceBeforeAnInputsFirstBlockIsNoLoss) {
+    const struct {
+        const char* name;
+        std::function<bool(double)> delivering;
+        bool counted;  // whether any silence counts as a substitution
+        std::vector<std::pair<int, bool>> stalls;
+    } cases[] = {
+        // A device slow to start: the file still begins with the silence put in meanwhile.
+        {"first block 300 ms late", [](double t) { return t >= 0.3; }, false, {}},
+        // Once the input has delivered, a gap is lost audio again.
+        {"late start, then a gap", [](double t) { return t >= 0.3 && (t < 1.5 || t >= 2.0); }, true, {}},
+        // An input that says nothing until its stall is reported is not starting up: it is silent.
+        {"first block after the stall", [](double t) { return t >= 3.0; }, true, {{1, true}, {1, false}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NextCase();
+        in1_->delivering = c.delivering;
+        Run(4.0);
+        ExpectCleanFinish();
+        EXPECT_EQ(stalls_, c.stalls);
+        ASSERT_EQ(Wavs().size(), 1u);
+        const auto samples = Samples(Wavs()[0]);
+        const int64_t silentFrames = FramesOtherThan(samples, 8192);
+        int64_t leading = 0;
+        while (leading < static_cast<int64_t>(samples.size() / 2) && samples[2 * leading] == 0) ++leading;
+        // The timeline is kept: the wait for the first block is in the file as silence.
+        EXPECT_GT(leading, 0);
+        EXPECT_EQ(leading % kFrames, 0);
+        const int64_t counted = state_->Session->SilenceBlocks.load() * int64_t{kFrames};
+        if (!c.counted) {
+            EXPECT_EQ(counted, 0);
+            EXPECT_EQ(silentFrames, leading);
+        } else if (c.stalls.empty()) {
+            EXPECT_EQ(counted, silentFrames - leading);
+            EXPECT_GT(counted, 0);
+        } else {
+            // Counted from the stall on, not before it.
+            EXPECT_GT(counted, 0);
+            EXPECT_LT(counted, leading);
+            EXPECT_EQ(silentFrames, leading);
+        }
+    }
+}
+
+TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
+    const struct {
+        const char* name;
+        bool duringClose;
+    } cases[] = {
+        // The input pauses for a moment; the stop and the split timer both come while the writer
+        // waits for its next block, and that block still arrives.
+        {"stop and split in one step", false},
+        // The stop comes while the part being closed is forced to the disk (seconds on a slow drive).
+        {"stop while the part closes", true},
+    };
+    state_->AutoSplitSecs = 600;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NextCase();
+        double stopAt = 60.0;
+        auto platformCreate = RecorderServices::Platform().CreateFile;
+        std::shared_ptr<testing::MemoryDisk> firstPart;
+        if (c.duringClose) {
+            firstPart = std::make_shared<testing::MemoryDisk>();
+            firstPart->onFlushToDisk = [this] { world_.stop = true; };
+            state_->Services.CreateFile = [&, platformCreate](const fs::path& p, int r, int ch, int b) {
+                if (!firstPart->closed && firstPart->bytes.empty())
+                    return std::make_unique<Rf64Writer>(std::make_unique<testing::MemoryFile>(firstPart), r, ch, b);
+                return platformCreate(p, r, ch, b);
+            };
+            world_.hooks.push_back([this](FakeWorld& w) {
+                if (w.now >= 1.0) state_->SplitRequested = 1;
+            });
+        } else {
+            state_->Services.CreateFile = platformCreate;
+            in1_->delivering = [](double t) { return t < 1.0 || t >= 1.1; };
+            world_.hooks.push_back([this](FakeWorld& w) {
+                if (w.now >= 1.1) state_->SplitRequested = 1;
+            });
+            stopAt = 1.1;
+        }
+        Run(stopAt);
+        EXPECT_TRUE(world_.stop);
+        if (c.duringClose) {
+            EXPECT_TRUE(firstPart->closed);
+            EXPECT_TRUE(Wavs().empty()) << Wavs().front();
+        } else {
+            EXPECT_EQ(Wavs(), std::vector<fs::path>{dir_ / "rec_20240105_093000_part0001.wav"});
+            EXPECT_TRUE(WavFile::Verify(Wavs().at(0), 2, 48000));
+        }
+        EXPECT_EQ(splits_, 0);
+        EXPECT_EQ(state_->Session->SplitCount.load(), 0);
+        EXPECT_EQ(state_->PartNumber.load(), 1);
+        ExpectCleanFinish();
+        EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        EXPECT_FALSE(fs::exists(state_->JournalPath));
+    }
+}
+
+TEST_F(WriterLoopTest, AJournalWriteThatTakesThreeSecondsCostsNoAudio) {
+    // 96000 Hz in 512-frame blocks: a reader's queue of 100 blocks holds about half a second.
+    constexpr int kFast = 512;
+    state_->SampleRate = 96000;
+    state_->BufferFrames = kFast;
+    in1_ = std::make_shared<FakeInput>(world_, 1, kFast, kFast / 96000.0);
+    in1_->capacity = 100;
+    state_->Input1 = in1_;
+    // A drive on which forcing the journal out takes 3 s of session time, on whatever thread asks.
+    std::mutex m;
+    std::condition_variable moved;
+    double seen = 0;
+    bool ended = false;
+    world_.hooks.push_back([&](FakeWorld& w) {
+        {
+            std::lock_guard lock(m);
+            seen = w.now;
+            ended = w.stop;
+        }
+        moved.notify_all();
+    });
+    const std::thread::id writerThread = std::this_thread::get_id();
+    std::atomic<int> onWriterThread{0};
+    state_->Services.WriteJournal = [&, write = state_->Services.WriteJournal](const fs::path& p,
+                                                                               const JournalEntry& e) {
+        if (std::this_thread::get_id() == writerThread) {
+            ++onWriterThread;
+            world_.AdvanceTo(world_.now + 3.0);
+        } else {
+            std::unique_lock lock(m);
+            const double until = seen + 3.0;
+            moved.wait_for(lock, std::chrono::seconds(20), [&] { return seen >= until || ended; });
+        }
+        write(p, e);
+    };
+    Run(10.0);
+    EXPECT_EQ(onWriterThread.load(), 0);
+    EXPECT_EQ(in1_->dropped, 0);
     EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
-    EXPECT_TRUE(disconnects_.empty());
     ExpectCleanFinish();
+    EXPECT_NEAR(static_cast<double>(state_->FramesCommitted.load()), 10.0 * 96000, 2.0 * kFast);
+    // The journal was kept all along, never going back to an older state, and no write landed after
+    // its deletion.
+    std::lock_guard lock(journalMutex_);
+    ASSERT_GE(journals_.size(), 2u);
+    EXPECT_EQ(journals_.front().FramesCommitted, 0);
+    for (size_t i = 1; i < journals_.size(); ++i)
+        EXPECT_GE(journals_[i].FramesCommitted, journals_[i - 1].FramesCommitted) << i;
+    EXPECT_FALSE(fs::exists(state_->JournalPath));
+    EXPECT_FALSE(fs::exists(state_->JournalPath.string() + ".tmp"));
 }
 
 class DeadInputTest : public WriterLoopTest, public ::testing::WithParamInterface<bool> {};
@@ -406,8 +639,14 @@ TEST_F(WriterLoopTest, SplitsOpenNumberedPartsAndWaitForTheEndOfAPause) {
             EXPECT_EQ(state_->PartNumber.load(), 2) << "split during the pause";
         }
         if (w.now >= 3.0) state_->Paused = 0;
-        if (journalAfterSplit.empty() && splits_ == 1)
+        // Nothing newer is handed to the journal before the next step's write.
+        if (journalAfterSplit.empty() && splits_ == 1) {
+            std::unique_lock lock(journalMutex_);
+            EXPECT_TRUE(journalWritten_.wait_for(lock, std::chrono::seconds(20), [&] {
+                return !journals_.empty() && journals_.back().SplitNumber == 2;
+            }));
             journalAfterSplit = platform::ReadFileBytes(state_->JournalPath);
+        }
     });
     Run(4.0);
     const std::vector<fs::path> expected = {dir_ / "rec_20240105_093000_part0001.wav",
