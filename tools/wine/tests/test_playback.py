@@ -10,6 +10,14 @@ RATE = 48000
 SINK = "twr_sink_a"
 
 
+def _grown(path, size, rec, timeout=30.0):
+    """Waits until the recording in path holds at least size bytes."""
+    deadline = time.time() + timeout
+    while os.path.getsize(path) < size:
+        assert time.time() < deadline and rec.poll() is None, ("parec wrote %d of %d bytes" % (os.path.getsize(path), size))
+        time.sleep(0.05)
+
+
 def _record(h, args):
     raw = os.path.join(h.scratch(), "rec.raw")
     with open(raw, "wb") as f:
@@ -18,12 +26,10 @@ def _record(h, args):
         try:
             # A null sink's monitor delivers its first audio only after a while on a busy machine:
             # play only once the recording is really running.
-            deadline = time.time() + 10
-            while time.time() < deadline and os.path.getsize(raw) < RATE // 5:
-                time.sleep(0.05)
-            time.sleep(0.2)
+            _grown(raw, RATE * 2 // 5, rec)
             r = h.run(args, exe=h.tool("play_cue"), env={"PULSE_SINK": SINK})
-            time.sleep(0.5)
+            # The cue's tail is still on its way through the sink when the player ends.
+            _grown(raw, os.path.getsize(raw) + RATE * 2 // 2, rec)
         finally:
             rec.terminate()
             rec.wait(timeout=5)
