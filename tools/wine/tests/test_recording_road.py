@@ -19,14 +19,14 @@ STATS_LINE = re.compile(r"^Recording time, (\d+ minutes, )?\d+ seconds\. \d+\.\d
 
 def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
     folder = h.scratch()
-    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_split_secs=5)
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_split_secs=8)
     player = play(h, h.sinks[1], 40)
     proc = h.popen([])
     try:
         with Driver(h) as d:
             window = window_of(h, d, proc)
             assert buttons(d, window) == IDLE, buttons(d, window)
-            assert lines(d, window, DASHBOARD)[2:] == ["Auto-Recording is: Off", "Auto-Split is: 5 seconds",
+            assert lines(d, window, DASHBOARD)[2:] == ["Auto-Recording is: Off", "Auto-Split is: 8 seconds",
                                                       "Status: Ready"], lines(d, window, DASHBOARD)
             assert not visible(d, window, STATS)
             shot(h, d, "road-1-idle")
@@ -57,11 +57,11 @@ def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
             assert lines(d, window, DASHBOARD)[4] == status, lines(d, window, DASHBOARD)
 
             # The split timer counts wall-clock time from the start: the pause does not delay it. (t0 is
-            # taken before the start, so a split the pause delayed came 5 s plus the pause after it.)
+            # taken before the start, so a split the pause delayed came 8 s plus the pause after it.)
             said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started"], 30)
             split_s = time.time() - t0
-            print("    split 2 announced %.1f s after the start (split every 5 s, paused %.1f s)" % (split_s, pause_s))
-            assert 4.0 <= split_s < 5.0 + pause_s, (split_s, pause_s)
+            print("    split 2 announced %.1f s after the start (split every 8 s, paused %.1f s)" % (split_s, pause_s))
+            assert 7.0 <= split_s < 8.0 + pause_s, (split_s, pause_s)
             status2 = lines(d, window, DASHBOARD)[4]
             assert re.match(r"^Status: Recording Split 2 to .+\.wav$", status2) and status2 != status, status2
             stats = wait("the split's statistics", lambda: [s for s in lines(d, window, STATS) if "(Split 2)" in s], 30)
