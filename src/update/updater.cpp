@@ -100,6 +100,14 @@ private:
 constexpr const char* kUpdateFailed = "Update Failed";
 constexpr const char* kUntouched = "The update could not be installed. Your current version is untouched.\r\n\r\n";
 
+// The checksum and executable addresses come from the release host: the updater refuses anything
+// but https itself, before its client is asked, and with the client's own error, so no client it
+// is given can make it fetch or install over a plain connection.
+std::string Fetch(const Updater::Services& s, const std::string& url, int timeoutSeconds, uint64_t maxBytes) {
+    (void)Http::RequireHttps(url);
+    return s.get(url, timeoutSeconds, maxBytes);
+}
+
 }  // namespace
 
 // ---- Services ---------------------------------------------------------------------------
@@ -161,7 +169,7 @@ int Updater::CompareVersions(std::string_view a, std::string_view b) {
 
 std::optional<UpdateInfo> Updater::Check() {
     const Services& s = Current();
-    const std::string feedText = Http::DecodeBody(s.get(FeedUrl(), kFeedTimeoutSeconds, Http::kFeedLimit));
+    const std::string feedText = Http::DecodeBody(Fetch(s, FeedUrl(), kFeedTimeoutSeconds, Http::kFeedLimit));
     const JsonObject feed = JsonObject::ParseObject(feedText);
 
     const std::string tag = feed.GetString("tag_name", "");
@@ -194,7 +202,7 @@ std::optional<UpdateInfo> Updater::Check() {
     if (checksumUrl) {
         try {
             const std::string sums =
-                Http::DecodeBody(s.get(*checksumUrl, kFeedTimeoutSeconds, Http::kChecksumLimit));
+                Http::DecodeBody(Fetch(s, *checksumUrl, kFeedTimeoutSeconds, Http::kChecksumLimit));
             hash = FindHashFor(sums, ArchSuffix());
         } catch (const std::exception& e) {
             Log::Warn(std::string("Could not read the checksum file: ") + e.what());
@@ -383,7 +391,7 @@ void Updater::Apply(WindowHandle owner, const UpdateInfo& info, const std::strin
 
         s.speak("Downloading update. Please wait.");
         Log::Info("Downloading " + info.DownloadUrl);
-        std::string bytes = s.get(info.DownloadUrl, kDownloadTimeoutSeconds, Http::kExecutableLimit);
+        std::string bytes = Fetch(s, info.DownloadUrl, kDownloadTimeoutSeconds, Http::kExecutableLimit);
         if (bytes.size() < kMinimumDownloadBytes)
             throw InvalidOperation("The downloaded file is too small to be the application.");
 

@@ -2,8 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <new>
+#include <set>
 #include <thread>
+
+// The pool's arrays are float[]s: counting array allocations and frees shows what it keeps, which
+// pointers alone cannot (a freed array's address may come back from the allocator).
+namespace {
+std::atomic<bool> countArrays{false};
+std::atomic<int> arraysAllocated{0}, arraysFreed{0};
+}  // namespace
+
+void* operator new[](std::size_t size) {
+    if (countArrays.load()) ++arraysAllocated;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete[](void* p) noexcept {
+    if (p && countArrays.load()) ++arraysFreed;
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept { operator delete[](p); }
 
 namespace twr {
 namespace {
@@ -74,9 +96,26 @@ TEST(ArrayPool, RoundsUpToPowersOfTwoReusesAndKeepsOnlyAFixedNumberPerSize) {
     EXPECT_NE(pool.Rent(3000).data(), p);
     pool.Return(b);
 
+    // An empty bucket keeps the first kSlotsPerBucket arrays returned to it and frees the rest.
+    constexpr int kSlots = ArrayPool::kSlotsPerBucket;
     std::vector<PooledArray> arrays;
-    for (int i = 0; i < ArrayPool::kSlotsPerBucket + 5; ++i) arrays.push_back(pool.Rent(64));
+    for (int i = 0; i < kSlots + 5; ++i) arrays.push_back(pool.Rent(64));
+    std::set<float*> rented;
+    for (auto& x : arrays) rented.insert(x.data());
+    arraysAllocated = arraysFreed = 0;
+    countArrays = true;
     for (auto& x : arrays) pool.Return(x);
+    const int freedOnReturn = arraysFreed.exchange(0);
+    std::vector<PooledArray> again;
+    for (int i = 0; i < kSlots + 5; ++i) again.push_back(pool.Rent(64));
+    const int allocatedOnRent = arraysAllocated.exchange(0);
+    countArrays = false;
+    EXPECT_EQ(freedOnReturn, 5);
+    EXPECT_EQ(allocatedOnRent, 5);
+    int reused = 0;
+    for (int i = 0; i < kSlots; ++i) reused += rented.count(again[static_cast<size_t>(i)].data()) ? 1 : 0;
+    EXPECT_EQ(reused, kSlots);  // the kept ones are handed out first
+    for (auto& x : again) pool.Return(x);
 }
 
 }  // namespace

@@ -140,35 +140,47 @@ TEST_F(Rf64Large, SizesPastFourGiBAreStatedInFullAndVerify) {
 }
 
 TEST_F(Rf64Large, RepairOfACutPastFourGiBKeepsEveryWholeFrame) {
-    // The last size update said 2^32 - 4 bytes; 500 more frames reached the file, the last one
-    // only in part, before the process died.
-    const uint64_t updated = (k4GiB - 4) / 6;
-    {
-        auto writer = Create("/hollow/live.wav", 48000, 2, 24);
-        writer->AppendSilenceForTesting(updated);
-        writer->UpdateSizes();
-        const std::vector<float> half(500 * 2, 0.5f);
-        writer->Write(half, 0, half.size());
-        writer->Flush();
-        files["/hollow/cut.wav"] = std::make_shared<HollowData>(*files["/hollow/live.wav"]);
-    }
-    HollowData& file = *files["/hollow/cut.wav"];
-    file.Cut(file.length - 4);
-    const uint64_t length = file.length, wholeFrames = updated + 499;
-    ASSERT_EQ(Le(file, 28, 8), updated * 6);
-    const std::map<uint64_t, uint8_t> samples(file.bytes.lower_bound(80), file.bytes.end());
-    ASSERT_EQ(samples.size(), 500u * 6 - 4);
+    // The last size update counted `updated` frames; 500 more reached the file, the last one only
+    // in part, before the process died.
+    const struct {
+        const char* what;
+        int rate, channels, bits;
+        uint64_t updated;
+        uint64_t cut;  // bytes of the last frame that never arrived
+    } cases[] = {
+        {"data past 2^32 bytes", 48000, 2, 24, (k4GiB - 4) / 6, 4},
+        {"frame count past 2^32", 8000, 1, 16, k4GiB + 7, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint64_t align = static_cast<uint64_t>(c.channels * c.bits / 8);
+        {
+            auto writer = Create("/hollow/live.wav", c.rate, c.channels, c.bits);
+            writer->AppendSilenceForTesting(c.updated);
+            writer->UpdateSizes();
+            const std::vector<float> half(500 * static_cast<size_t>(c.channels), 0.5f);
+            writer->Write(half, 0, half.size());
+            writer->Flush();
+            files["/hollow/cut.wav"] = std::make_shared<HollowData>(*files["/hollow/live.wav"]);
+        }
+        HollowData& file = *files["/hollow/cut.wav"];
+        file.Cut(file.length - c.cut);
+        const uint64_t length = file.length, wholeFrames = c.updated + 499;
+        ASSERT_EQ(Le(file, 28, 8), c.updated * align);
+        const std::map<uint64_t, uint8_t> samples(file.bytes.lower_bound(80), file.bytes.end());
+        ASSERT_EQ(samples.size(), 500u * align - c.cut);
 
-    ASSERT_TRUE(WavFile::Repair("/hollow/cut.wav")) << log.Text();
-    EXPECT_EQ(file.length, length);
-    EXPECT_EQ(Le(file, 4, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(Le(file, 76, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(Le(file, 20, 8), length - 8);
-    EXPECT_EQ(Le(file, 28, 8), wholeFrames * 6);
-    EXPECT_EQ(Le(file, 36, 8), wholeFrames);
-    // The samples are untouched, the two bytes of the cut frame included.
-    EXPECT_EQ((std::map<uint64_t, uint8_t>(file.bytes.lower_bound(80), file.bytes.end())), samples);
-    EXPECT_TRUE(WavFile::Verify("/hollow/cut.wav", 2, 48000));
+        ASSERT_TRUE(WavFile::Repair("/hollow/cut.wav")) << log.Text();
+        EXPECT_EQ(file.length, length);
+        EXPECT_EQ(Le(file, 4, 4), 0xFFFFFFFFu);
+        EXPECT_EQ(Le(file, 76, 4), 0xFFFFFFFFu);
+        EXPECT_EQ(Le(file, 20, 8), length - 8);
+        EXPECT_EQ(Le(file, 28, 8), wholeFrames * align);
+        EXPECT_EQ(Le(file, 36, 8), wholeFrames);
+        // The samples are untouched, the bytes of the cut frame included.
+        EXPECT_EQ((std::map<uint64_t, uint8_t>(file.bytes.lower_bound(80), file.bytes.end())), samples);
+        EXPECT_TRUE(WavFile::Verify("/hollow/cut.wav", c.channels, c.rate));
+    }
 }
 
 }  // namespace

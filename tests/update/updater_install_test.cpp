@@ -95,6 +95,13 @@ TEST(UpdaterInstallFailures, EveryFailurePointLeavesTheOldBuildAndOneReport) {
         bool staged = false, old = false;
     } cases[] = {
         {"download", [](auto& t) { t.world.web.clear(); }, "HTTP 404 from https://dl/x64"},
+        // Whatever the client would do with it: the updater itself fetches nothing but https.
+        {"plain http",
+         [](auto& t) {
+             t.info.DownloadUrl = "http://dl/x64";
+             t.world.web[t.info.DownloadUrl] = t.world.web["https://dl/x64"];
+         },
+         "Only https is supported: http://dl/x64"},
         {"too small", [](auto& t) { t.world.web[t.info.DownloadUrl] = std::string(1023, 'n'); },
          "The downloaded file is too small to be the application."},
         {"no checksum", [](auto& t) { t.info.Sha256 = std::nullopt; }, kNoChecksum},

@@ -107,13 +107,12 @@ class Harness:
                            f"sink_properties=device.description={s}"]
         pa = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(pa)
-        for _ in range(100):
-            if subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
+        deadline = time.time() + 60
+        while subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL).returncode != 0:
+            if time.time() > deadline or pa.poll() is not None:
+                raise RuntimeError("PulseAudio did not start")
             time.sleep(0.1)
-        else:
-            raise RuntimeError("PulseAudio did not start")
         subprocess.run(["pactl", "set-default-sink", SINKS[0]], env=self.env, check=False)
         subprocess.run(["pactl", "set-default-source", SINKS[0] + ".monitor"], env=self.env, check=False)
         subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,

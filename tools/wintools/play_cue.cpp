@@ -2,7 +2,8 @@
 // until they have sounded, so the Wine tests can record and measure them.
 //   play_cue <name> [volume] [<name> [volume] ...]   plays each cue at once (they overlap),
 //                                                     then waits for the longest to finish
-//   play_cue --find <text>                            prints WaveOut::FindDevice(text)
+//   play_cue --find <text> [<text> ...]               prints WaveOut::FindDevice(text), one line
+//                                                     each, all from one look at the devices
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -21,12 +22,14 @@ int main() {
     Console::Attach();
     // The arguments as UTF-8: a device name may hold characters the ANSI code page lacks.
     const std::vector<std::string> args = win::CommandLineArgs();
-    if (args.size() == 2 && args[0] == "--find") {
-        Console::WriteLine(std::to_string(WaveOut::FindDevice(args[1])));
+    // Wine numbers the devices afresh in every process: lookups compared with each other must
+    // share one process.
+    if (args.size() >= 2 && args[0] == "--find") {
+        for (std::size_t i = 1; i < args.size(); ++i) Console::WriteLine(std::to_string(WaveOut::FindDevice(args[i])));
         return 0;
     }
     if (args.empty()) {
-        Console::ErrorLine("usage: play_cue <name> [volume] ... | --find <text>");
+        Console::ErrorLine("usage: play_cue <name> [volume] ... | --find <text> ...");
         return 2;
     }
     std::size_t longest = 0;

@@ -67,6 +67,23 @@ def tone_file(path, seconds, freq, amplitude):
         w.writeframes(np.repeat(v, 2).tobytes())
 
 
+def playing(h, players, timeout=30.0):
+    """Waits until every player's stream runs on its sink (paplay connects in its own time, later
+    on a busy machine), so that a lead counted from here is time the sink really plays."""
+    pids = {str(p.pid) for p in players}
+    end = time.time() + timeout
+    while True:
+        out = subprocess.run(["pactl", "list", "sink-inputs"], env=h.pulse_env, capture_output=True, text=True).stdout
+        running = {m.group(1) for block in out.split("Sink Input #")[1:] if "Corked: no" in block
+                   for m in [re.search(r'application\.process\.id = "(\d+)"', block)] if m}
+        if pids <= running:
+            return
+        ended = [p.args for p in players if p.poll() is not None]
+        if ended or time.time() >= end:
+            raise AssertionError("players not running after %.0f s (ended: %r):\n%s" % (timeout, ended, out))
+        time.sleep(0.05)
+
+
 def play(h, seconds, tones):
     """Starts one low-latency player per (sink, freq, amplitude) and gives the sinks time to run
     in step; returns the processes."""
@@ -77,6 +94,7 @@ def play(h, seconds, tones):
         tone_file(path, seconds, freq, amp)
         players.append(subprocess.Popen(["paplay", f"--latency-msec={PLAYER_LATENCY_MS}", "-d", sink, path],
                                         env=h.pulse_env))
+    playing(h, players)
     time.sleep(PLAYER_LEAD_SECONDS)
     return players
 

@@ -4,12 +4,13 @@ into the null sinks, and readers of the recordings that are not ours (sox, ffpro
 import glob
 import json
 import os
+import re
 import subprocess
 import time
 
 import numpy as np
 
-from audio_helpers import PLAYER_LATENCY_MS, tone_file
+from audio_helpers import PLAYER_LATENCY_MS, playing, tone_file
 from ui_helpers import screenshot
 
 TITLE = "Tapewright"
@@ -25,7 +26,7 @@ def spoken(h):
     return open(h.standin_log, encoding="utf-8").read().splitlines()
 
 
-def wait(what, check, timeout=15.0, step=0.1):
+def wait(what, check, timeout=30.0, step=0.1):
     end = time.time() + timeout
     while True:
         value = check()
@@ -36,7 +37,7 @@ def wait(what, check, timeout=15.0, step=0.1):
         time.sleep(step)
 
 
-def said_in_order(h, texts, timeout=15.0):
+def said_in_order(h, texts, timeout=30.0):
     """Waits until the texts were spoken in this order (other texts may come between)."""
     def seen():
         i = 0
@@ -99,6 +100,20 @@ def lines(d, window, list_id):
     return d("info", hwnd=window, id=list_id)["items"]
 
 
+def recorded(d, window):
+    """Whole seconds of audio the statistics line says are in the file (0 before its first line)."""
+    stats = lines(d, window, STATS)
+    m = re.match(r"^Recording time, (?:(\d+) minutes, )?(\d+) seconds\.", stats[0]) if stats else None
+    return int(m.group(1) or 0) * 60 + int(m.group(2)) if m else 0
+
+
+def wait_recorded(d, window, seconds, timeout=30.0):
+    """Waits until the file holds at least this much audio, the recording's own clock: wall time
+    on a busy machine may pass before the inputs deliver. Returns what the line says then."""
+    return wait("%g s in the file" % seconds, lambda: recorded(d, window) >= seconds and recorded(d, window),
+                timeout, 0.2)
+
+
 def visible(d, window, list_id):
     return d("info", hwnd=window, id=list_id)["visible"]
 
@@ -126,6 +141,7 @@ def play(h, sink, seconds, freq=440, amplitude=0.5, lead=2.0):
     path = os.path.join(h.scratch(), "%s-%d.wav" % (sink, freq))
     tone_file(path, seconds, freq, amplitude)
     p = subprocess.Popen(["paplay", f"--latency-msec={PLAYER_LATENCY_MS}", "-d", sink, path], env=h.pulse_env)
+    playing(h, [p])
     time.sleep(lead)
     return p
 

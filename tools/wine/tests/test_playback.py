@@ -1,5 +1,4 @@
 """Cue playback through the waveform output, recorded from the default sink's monitor."""
-import concurrent.futures
 import os
 import subprocess
 import time
@@ -10,6 +9,14 @@ RATE = 48000
 SINK = "twr_sink_a"
 
 
+def _grown(path, size, rec, timeout=30.0):
+    """Waits until the recording in path holds at least size bytes."""
+    deadline = time.time() + timeout
+    while os.path.getsize(path) < size:
+        assert time.time() < deadline and rec.poll() is None, ("parec wrote %d of %d bytes" % (os.path.getsize(path), size))
+        time.sleep(0.05)
+
+
 def _record(h, args):
     raw = os.path.join(h.scratch(), "rec.raw")
     with open(raw, "wb") as f:
@@ -18,12 +25,10 @@ def _record(h, args):
         try:
             # A null sink's monitor delivers its first audio only after a while on a busy machine:
             # play only once the recording is really running.
-            deadline = time.time() + 10
-            while time.time() < deadline and os.path.getsize(raw) < RATE // 5:
-                time.sleep(0.05)
-            time.sleep(0.2)
+            _grown(raw, RATE * 2 // 5, rec)
             r = h.run(args, exe=h.tool("play_cue"), env={"PULSE_SINK": SINK})
-            time.sleep(0.5)
+            # The cue's tail is still on its way through the sink when the player ends.
+            _grown(raw, os.path.getsize(raw) + RATE * 2 // 2, rec)
         finally:
             rec.terminate()
             rec.wait(timeout=5)
@@ -105,14 +110,11 @@ def test_two_cues_overlap(h):
 
 
 def test_find_device(h):
-    def find(text):
-        r = h.run(["--find", text], exe=h.tool("play_cue"))
-        assert r.rc == 0, r
-        return int(r.out.strip())
-    # Each lookup is a Wine process start of its own: run them side by side.
-    with concurrent.futures.ThreadPoolExecutor(max_workers=5) as pool:
-        none, empty, a, b, both = pool.map(find, ["no such device anywhere", "", "TWR_SINK_A", "twr_sink_b",
-                                                  "Twr_Sink_"])
+    # One process: Wine numbers the output devices afresh in each, in an order of its own.
+    r = h.run(["--find", "no such device anywhere", "", "TWR_SINK_A", "twr_sink_b", "Twr_Sink_"],
+              exe=h.tool("play_cue"))
+    assert r.rc == 0, r
+    none, empty, a, b, both = (int(x) for x in r.lines())
     assert none == -1 and empty == 0, (none, empty)
     # Case is ignored, and of two devices that match the lower number wins.
     assert a >= 0 and b >= 0 and a != b, (a, b)

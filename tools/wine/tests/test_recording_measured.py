@@ -95,7 +95,7 @@ def test_start_up_time_thread_cpu_and_audio_left_by_a_kill(h):
             d.key(box["hwnd"], "Enter")
             window = window_of(h, d, proc)
             d.key(window, "Alt+X")
-            assert proc.wait(timeout=20) == 0
+            assert proc.wait(timeout=60) == 0
     finally:
         close_all(proc)
     x, info = samples(files[0])

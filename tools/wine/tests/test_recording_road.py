@@ -8,7 +8,7 @@ import time
 from audio_helpers import monitor_ids
 from recording_helpers import (DASHBOARD, IDLE, PAUSED, RECORDING, START, STATS, buttons, close_all, lines,
                                notifications, play, probe, said_in_order, samples, shot, silent_runs, spoken,
-                               start_recording, tone_of, visible, wait, wavs, window_of, write_settings)
+                               start_recording, tone_of, visible, wait, wait_recorded, wavs, window_of, write_settings)
 from ui_helpers import Driver
 
 WINDOW_TEST = True
@@ -19,14 +19,14 @@ STATS_LINE = re.compile(r"^Recording time, (\d+ minutes, )?\d+ seconds\. \d+\.\d
 
 def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
     folder = h.scratch()
-    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_split_secs=5)
+    write_settings(h, save_folder=h.winpath(folder), device_id=monitor_ids(h)[1], auto_split_secs=8)
     player = play(h, h.sinks[1], 40)
     proc = h.popen([])
     try:
         with Driver(h) as d:
             window = window_of(h, d, proc)
             assert buttons(d, window) == IDLE, buttons(d, window)
-            assert lines(d, window, DASHBOARD)[2:] == ["Auto-Recording is: Off", "Auto-Split is: 5 seconds",
+            assert lines(d, window, DASHBOARD)[2:] == ["Auto-Recording is: Off", "Auto-Split is: 8 seconds",
                                                       "Status: Ready"], lines(d, window, DASHBOARD)
             assert not visible(d, window, STATS)
             shot(h, d, "road-1-idle")
@@ -38,7 +38,7 @@ def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
             status = lines(d, window, DASHBOARD)[4]
             assert re.match(r"^Status: Recording Split 1 to .+\.wav$", status), status
             assert visible(d, window, STATS)
-            time.sleep(1.2)
+            wait_recorded(d, window, 1)
             stats = lines(d, window, STATS)
             assert len(stats) == 1 and STATS_LINE.match(stats[0]) and "(Split" not in stats[0], stats
             shot(h, d, "road-2-recording")
@@ -49,36 +49,37 @@ def test_start_pause_resume_split_stop_heard_seen_and_read_back(h):
             assert buttons(d, window) == PAUSED, buttons(d, window)
             assert lines(d, window, DASHBOARD)[4] == "Status: Paused (Split 1)", lines(d, window, DASHBOARD)
             shot(h, d, "road-3-paused")
-            time.sleep(1.0)
+            time.sleep(2.0)  # how long the pause lasts
             d.key(window, "Alt+E")
             said_in_order(h, ["Recording started", "Recording paused", "Recording resumed"])
             pause_s = time.time() - paused_at
             assert buttons(d, window) == RECORDING, buttons(d, window)
             assert lines(d, window, DASHBOARD)[4] == status, lines(d, window, DASHBOARD)
 
-            # The split timer counts wall-clock time from the start: the pause does not delay it.
-            said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started"])
+            # The split timer counts wall-clock time from the start: the pause does not delay it. (t0 is
+            # taken before the start, so a split the pause delayed came 8 s plus the pause after it.)
+            said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started"], 30)
             split_s = time.time() - t0
-            print("    split 2 announced %.1f s after the start (split every 5 s, paused %.1f s)" % (split_s, pause_s))
-            assert 4.0 <= split_s <= 7.5, split_s
+            print("    split 2 announced %.1f s after the start (split every 8 s, paused %.1f s)" % (split_s, pause_s))
+            assert 7.0 <= split_s < 8.0 + pause_s, (split_s, pause_s)
             status2 = lines(d, window, DASHBOARD)[4]
             assert re.match(r"^Status: Recording Split 2 to .+\.wav$", status2) and status2 != status, status2
-            stats = wait("the split's statistics", lambda: [s for s in lines(d, window, STATS) if "(Split 2)" in s], 4)
+            stats = wait("the split's statistics", lambda: [s for s in lines(d, window, STATS) if "(Split 2)" in s], 30)
             assert STATS_LINE.match(stats[0]), stats
             shot(h, d, "road-4-split2")
-            time.sleep(1.5)
+            wait_recorded(d, window, 1)
 
             d.key(window, "Alt+T")
             stopped_at = time.time()
             said_in_order(h, ["Recording started", "Recording paused", "Recording resumed", "Split 2 started",
                               "Recording stopped"])
-            result = wait("the result", lambda: spoken(h)[5:6], 15)[0]
+            result = wait("the result", lambda: spoken(h)[5:6], 30)[0]
             assert buttons(d, window) == IDLE, buttons(d, window)
             assert lines(d, window, DASHBOARD)[4] == "Status: Ready"
             assert not visible(d, window, STATS)
             shot(h, d, "road-5-stopped")
             d.key(window, "Alt+X")
-            rc = proc.wait(timeout=20)
+            rc = proc.wait(timeout=60)
             total_s = stopped_at - t0
     finally:
         close_all(player, proc)
@@ -135,7 +136,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
     try:
         with Driver(h) as d:
             window = start_recording(h, d, proc)
-            time.sleep(1.5)
+            wait_recorded(d, window, 1)
             d.key(window, "Alt+F4")
             box = d.msgbox("Confirm Exit")
             text = box["text"]
@@ -165,7 +166,7 @@ def test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_w
     try:
         with Driver(h) as d:
             window = start_recording(h, d, proc)
-            time.sleep(1.5)
+            wait_recorded(d, window, 1)
             # One batch, so all three reach the window within a few milliseconds: the click is a
             # sent message, handled before the two posted closes.
             d.proc.stdin.write(("click hwnd=%d id=3003\nclose hwnd=%d\nclose hwnd=%d\n" % (window, window, window))
@@ -208,13 +209,13 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
             shown = time.time()
             status = lines(d, window, DASHBOARD)[4]
             assert not status.startswith("Status: Auto-recording"), status
-            said_in_order(h, ["Recording started"], 5)
+            said_in_order(h, ["Recording started"], 30)
             print("    auto-start with no delay: started %.2f s after the window was shown" % (time.time() - shown))
             t0 = time.time()
             _focus_to(d, window, DASHBOARD)
             before = lines(d, window, DASHBOARD)
             assert before[4].startswith("Status: Recording Split 1 to "), before
-            said_in_order(h, ["Recording started", "Split 2 started"], 8)
+            said_in_order(h, ["Recording started", "Split 2 started"], 30)
             time.sleep(0.5)
             assert lines(d, window, DASHBOARD) == before, "the focused dashboard was rewritten"
             shot(h, d, "focus-1-dashboard-kept")
@@ -225,7 +226,7 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
             time.sleep(2.2)
             assert lines(d, window, STATS) == kept, "the focused statistics list was rewritten"
             # Stay on the list until the maximum length stops the recording.
-            wait("the stop at the maximum length", lambda: buttons(d, window) == IDLE, 10 - (time.time() - t0) + 5)
+            wait("the stop at the maximum length", lambda: buttons(d, window) == IDLE, 10 - (time.time() - t0) + 30)
             print("    stopped at the maximum length %.1f s after the start" % (time.time() - t0 + 0.1))
             assert not visible(d, window, STATS)
             focus = d.focus(window)
@@ -233,7 +234,7 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
             shot(h, d, "focus-2-stats-hidden-start-focused")
             time.sleep(0.5)
             d.key(window, "Alt+X")
-            rc = proc.wait(timeout=20)
+            rc = proc.wait(timeout=60)
     finally:
         close_all(player, proc)
     assert rc == 0, rc
@@ -247,25 +248,27 @@ def test_auto_start_at_once_the_focused_lists_wait_and_a_countdown_cancelled_by_
     # countdown would have ended.
     h.reset_appdata()
     folder = h.scratch()
-    write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_start=True, auto_start_delay=4)
+    # A long countdown, so that a start it made cannot pass for the key's on a busy machine.
+    write_settings(h, save_folder=h.winpath(folder), device_id=mic, auto_start=True, auto_start_delay=10)
     proc = h.popen([])
     try:
         with Driver(h) as d:
             window = window_of(h, d, proc)
             shown = time.time()
-            assert lines(d, window, DASHBOARD)[4] == "Status: Auto-recording in 4 seconds...", \
+            assert lines(d, window, DASHBOARD)[4] == "Status: Auto-recording in 10 seconds...", \
                 lines(d, window, DASHBOARD)
             shot(h, d, "countdown-1")
             d.key(window, "Alt+S")
-            said_in_order(h, ["Recording started"], 3)
-            assert time.time() - shown < 3, time.time() - shown
+            said_in_order(h, ["Recording started"], 30)
+            print("    started by the key %.1f s after the countdown was shown" % (time.time() - shown))
+            assert time.time() - shown < 8, time.time() - shown
             assert lines(d, window, DASHBOARD)[4].startswith("Status: Recording to ")
             d.key(window, "Alt+T")
             said_in_order(h, ["Recording started", "Recording stopped"])
-            time.sleep(max(0.0, shown + 5.5 - time.time()))
+            time.sleep(max(0.0, shown + 11.5 - time.time()))  # past the countdown's end
             assert buttons(d, window) == IDLE and lines(d, window, DASHBOARD)[4] == "Status: Ready"
             d.key(window, "Alt+X")
-            rc = proc.wait(timeout=20)
+            rc = proc.wait(timeout=60)
     finally:
         close_all(proc)
     assert rc == 0, rc
@@ -282,7 +285,7 @@ def test_the_end_of_the_session_finalizes_the_file_before_it_answers(h):
     try:
         with Driver(h) as d:
             window = start_recording(h, d, proc)
-            time.sleep(2)
+            wait_recorded(d, window, 2)
             r = h.run([str(window)], exe=h.tool("end_session"), timeout=90)
             assert r.rc == 0 and r.out.startswith("answer 1 ms "), r
             print("    end of session answered TRUE after %s ms" % r.out.split()[-1])
@@ -293,7 +296,7 @@ def test_the_end_of_the_session_finalizes_the_file_before_it_answers(h):
             assert lines(d, window, DASHBOARD)[4] == "Status: Ready"
             shot(h, d, "end-session-answered")
             d.key(window, "Alt+X")  # not recording: no question
-            rc = proc.wait(timeout=20)
+            rc = proc.wait(timeout=60)
     finally:
         close_all(player, proc)
     assert rc == 0, rc
@@ -313,20 +316,20 @@ def test_speech_only_in_front_counts_the_programs_own_box_as_in_front(h):
             window = start_recording(h, d, proc)
             t0 = time.time()
             d.key(demo, "Tab")  # another program in front
-            wait("split 2", lambda: (0, "File Split", "Split 2 started") in notifications(h), 8)
+            wait("split 2", lambda: (0, "File Split", "Split 2 started") in notifications(h), 30)
             time.sleep(0.3)
             assert spoken(h) == ["Recording started"], spoken(h)
             shot(h, d, "gate-1-other-program-in-front")
             # The program's own box in front counts as the program: the next split is spoken.
             d.key(window, "Alt+X")
             box = d.msgbox("Confirm Exit")
-            said_in_order(h, ["Recording started", "Split 3 started"], 10 - (time.time() - t0) + 3)
+            said_in_order(h, ["Recording started", "Split 3 started"], 10 - (time.time() - t0) + 30)
             d.key(box["hwnd"], "Enter")  # No
             d.back_to(window, box["hwnd"])
             d.key(window, "Alt+T")
             said_in_order(h, ["Recording started", "Split 3 started", "Recording stopped"])
             d.key(window, "Alt+X")
-            rc = proc.wait(timeout=20)
+            rc = proc.wait(timeout=60)
     finally:
         close_all(proc, other)
     assert rc == 0, rc

@@ -9,6 +9,8 @@ import struct
 import subprocess
 import time
 
+from audio_helpers import monitor_ids
+from recording_helpers import play, said_in_order, spoken, wait, write_settings
 from ui_helpers import Driver, screenshot, walk_dialog, wait_exit
 
 WINDOW_TEST = True
@@ -207,9 +209,9 @@ def test_start_up_offers_a_killed_recording_before_the_main_window(h):
             d.key(dlg, "Alt+R")
             box = d.msgbox("Repair Successful")
             d.key(box["hwnd"], "Enter")
-            window = d.find("Tapewright", timeout=15000)
+            window = d.find("Tapewright", timeout=30000)
             d.key(window, "Alt+X")
-            assert proc.wait(timeout=20) == 0
+            assert proc.wait(timeout=60) == 0
     finally:
         if proc.poll() is None:
             proc.kill()
@@ -223,9 +225,6 @@ def test_unattended_auto_start_records_while_the_repair_prompt_waits(h):
     """A machine nobody attends restarts after a power cut: the repair prompt waits for an answer,
     and the auto-start records meanwhile into the same folder. Repairing the old file afterwards
     leaves the new recording and its journal alone."""
-    from audio_helpers import monitor_ids
-    from recording_helpers import play, said_in_order, spoken, wait, write_settings
-
     folder = h.scratch()
     old_win = _killed_recording(h, folder, 2.5)
     old = _unix(h, old_win)
@@ -239,16 +238,14 @@ def test_unattended_auto_start_records_while_the_repair_prompt_waits(h):
         with Driver(h) as d:
             dlg = d.find(TITLE, timeout=30000)
             assert d.controls(dlg)[0]["text"] == MESSAGE.format(old_win)
-            said_in_order(h, ["Recording started"])
+            said_in_order(h, ["Recording started"], 30)
 
             def new_file():
                 names = [n for n in os.listdir(folder) if n.endswith(".wav") and os.path.join(folder, n) != old]
                 return names[0] if len(names) == 1 else None
-            new = os.path.join(folder, wait("the new recording's file", new_file))
-            sizes = [os.path.getsize(new)]
-            time.sleep(2.5)
-            sizes.append(os.path.getsize(new))
-            assert sizes[1] > sizes[0], ("the new file does not grow", sizes)
+            new = os.path.join(folder, wait("the new recording's file", new_file, 30))
+            size = os.path.getsize(new)
+            wait("the new file to grow", lambda: os.path.getsize(new) > size, 30)
             assert [w["hwnd"] for w in d("windows", caption=TITLE)["windows"]] == [dlg], "the prompt still waits"
             screenshot(h, d, "repair-prompt-while-recording")
 
@@ -262,14 +259,13 @@ def test_unattended_auto_start_records_while_the_repair_prompt_waits(h):
             with open(journal, encoding="utf-8") as f:
                 assert json.load(f)["current_file"] == h.winpath(new)
             grown = os.path.getsize(new)
-            time.sleep(2.5)
-            assert os.path.getsize(new) > grown
+            wait("the new file to grow on", lambda: os.path.getsize(new) > grown, 30)
 
-            window = d.find("Tapewright", timeout=15000)
+            window = d.find("Tapewright", timeout=30000)
             d.key(window, "Alt+T")
-            said_in_order(h, ["Recording started", "Recording stopped", "Recording saved successfully."])
+            said_in_order(h, ["Recording started", "Recording stopped", "Recording saved successfully."], 30)
             d.key(window, "Alt+X")
-            assert proc.wait(timeout=20) == 0
+            assert proc.wait(timeout=60) == 0
     finally:
         for p in (proc, player):
             if p.poll() is None:

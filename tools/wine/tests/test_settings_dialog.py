@@ -159,9 +159,9 @@ def test_settings_dialog_saves_what_the_keyboard_changed(h):
             assert info(2003)["items"][0] == "None" and info(2003)["sel"] == 0
 
             d.key(dlg, "Alt+T")
-            d("type", hwnd=dlg, text="My Recorder")
+            d.type(dlg, text="My Recorder")
             d.key(dlg, "Alt+S Alt+P")
-            d("type", hwnd=dlg, text=" take ")
+            d.type(dlg, text=" take ")
             assert d.key(dlg, "Alt+C Up")["sel"] == 0
             assert d.key(dlg, "Alt+A")["check"] == 1
             start = len(spoken(h))
@@ -233,7 +233,7 @@ def test_settings_dialog_escape_keeps_only_what_a_sub_dialog_saved(h):
         with Driver(h) as d:
             dlg = host.window(d, "Recording Settings")
             d.key(dlg, "Alt+T")
-            d("type", hwnd=dlg, text="Never saved")
+            d.type(dlg, text="Never saved")
             d.key(dlg, "Alt+A")
             _goto(d, dlg, 2019)
             _press(d, dlg, "Space")
@@ -351,19 +351,25 @@ def test_option_dialogs_walk_and_save_in_their_order(h):
         assert _read(path) == "{}", name
 
 
+def _grown(path, size, rec, timeout=30.0):
+    """Waits until the recording in path holds at least size bytes."""
+    deadline = time.time() + timeout
+    while os.path.getsize(path) < size:
+        assert time.time() < deadline and rec.poll() is None, ("parec wrote %d of %d bytes" % (os.path.getsize(path), size))
+        time.sleep(0.05)
+
+
 def _peak_while(h, action, seconds):
-    """The peak level on the default sink while `action` runs and for `seconds` after it."""
+    """The peak level on the default sink while `action` runs and for `seconds` of recorded audio
+    after it (the sink's clock, not the wall's: a busy machine plays late)."""
     raw = os.path.join(h.scratch(), "rec.raw")
     with open(raw, "wb") as f:
         rec = subprocess.Popen(["parec", "-d", "twr_sink_a.monitor", "--raw", "--format=s16le", "--rate=48000",
                                 "--channels=1", "--latency-msec=20"], stdout=f, env=h.pulse_env)
         try:
-            deadline = time.time() + 10
-            while time.time() < deadline and os.path.getsize(raw) < 48000 // 5:
-                time.sleep(0.05)
-            time.sleep(0.2)
+            _grown(raw, 48000 * 2 // 5, rec)
             action()
-            time.sleep(seconds)
+            _grown(raw, os.path.getsize(raw) + int(48000 * 2 * seconds), rec)
         finally:
             rec.terminate()
             rec.wait(timeout=5)
@@ -427,7 +433,7 @@ def test_settings_dialog_change_folder(h):
                 picker = host.window(d, "Select Output Directory")
                 assert d.focus(picker)["name"] == "File name:"
                 if text:
-                    d("type", hwnd=picker, text=text)
+                    d.type(picker, text=text)
                 _press(d, picker, keys)
                 if warned:  # the warning comes over the dialog next
                     d.gone(picker)
@@ -554,13 +560,13 @@ def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_re
     def up_to_date(d, dlg):
         # The edit is saved before the check, and the box says there is nothing newer.
         d.key(dlg, "Alt+T")
-        d("type", hwnd=dlg, text="Checked")
+        d.type(dlg, text="Checked")
         _goto(d, dlg, 2018)
         _press(d, dlg, "Space")
         box = d.msgbox("Up to Date", timeout=60000)
         assert '"window_title": "Checked"' in _read(path), _read(path)
-        assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: v2.2.4"
-                               "\r\nBuild: win-x64"), box
+        assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: %s"
+                               "\r\nBuild: win-x64" % VERSION), box
         assert (box["icon_kind"], [(b["id"], b["text"]) for b in box["buttons"]]) == \
             ("information", [(1, "OK")]), box
         screenshot(h, d, "settings-update-up-to-date")
@@ -648,24 +654,25 @@ def test_settings_from_the_main_window(h):
             dlg = d.find("Recording Settings")
             primary = d("info", hwnd=dlg, id=2002)
             assert primary["items"][primary["sel"]] == "Input: Monitor of " + h.sinks[0], primary
-            time.sleep(3.5)  # the countdown ends while the dialog is open
+            # The countdown ends while the dialog is open, and puts its start off.
+            wait("the countdown's end", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
             assert "Recording started" not in spoken(h), spoken(h)
             d.key(dlg, "Alt+T")
-            d("type", hwnd=dlg, text="Studio One")
+            d.type(dlg, text="Studio One")
             d.key(dlg, "Alt+P Alt+P")  # the second label with that letter: the auto-split interval
-            d("type", hwnd=dlg, text="5")
+            d.type(dlg, text="5")
             d.key(dlg, "Enter")
             d.gone(dlg)
             assert d.find("Studio One") == window
             assert d("info", hwnd=window, id=3005)["items"][3] == "Auto-Split is: 5 seconds"
-            wait("the deferred start", lambda: "Recording started" in spoken(h))
+            wait("the deferred start", lambda: "Recording started" in spoken(h), 30)
             d.key(window, "Alt+T")  # S&top Recording
             wait("the stop", lambda: d("info", hwnd=window, id=3005)["items"][-1] == "Status: Ready", 30)
             wait("the stop spoken", lambda: "Recording stopped" in spoken(h))
             start = next(c for c in d.controls(window) if c["id"] == 3003)
             assert (start["text"], start["enabled"]) == ("&Start Recording", True), start
             d.key(window, "Alt+X")
-            assert proc.wait(timeout=20) == 0
+            assert proc.wait(timeout=60) == 0
     finally:
         stop(players)
         if proc.poll() is None:

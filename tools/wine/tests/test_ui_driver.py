@@ -21,7 +21,7 @@ def test_ui_driver_walks_a_dialog_modal_and_modeless(h):
             assert seen["names"] == ["Name:", "Colour:", "Takes:", "Loud", "Warn", "OK", "Cancel"], seen
             # walk_dialog pressed the group box's Alt+O last: the check box has the focus.
             assert d.key(dlg, "Alt+N")["id"] == 101
-            typed = d("type", hwnd=dlg, text=NAME)["focus"]
+            typed = d.type(dlg, text=NAME)["focus"]
             assert typed["text"] == NAME and typed["value"] == NAME, typed
             assert d.key(dlg, "Alt+C Down")["sel"] == 1
             assert d.key(dlg, "Alt+L")["check"] == 1

@@ -87,14 +87,14 @@ def test_spin_and_duration_fields_speak_and_normalise(h):
                 d.key(dlg, "Alt+V" if field == 201 else "Alt+L", move=1)
                 d.key(dlg, "Ctrl+A Delete")
                 if typed:
-                    d("type", hwnd=dlg, text=typed)
+                    d.type(dlg, text=typed)
                 assert wait_text(d, dlg, field, typed) == typed
                 d.key(dlg, "Tab", move=1)
                 assert wait_text(d, dlg, field, shown) == shown, (mode, typed)
             assert spoken(h) == said, "leaving a field speaks nothing"
             # Another unit keeps the number, read in the new unit within its limit.
             d.key(dlg, "Alt+L", move=1)
-            d("type", hwnd=dlg, text="2")
+            d.type(dlg, text="2")
             d.key(dlg, "Tab", move=1)
             d.key(dlg, "Down")
             assert wait_text(d, dlg, 202, "1 hour") == "1 hour"
@@ -144,7 +144,7 @@ def test_folder_picker_cancel_and_choose(h):
                     if d.focus(dlg)["id"] == 1152:
                         break
                     d.key(dlg, "Tab", move=1)
-                d("type", hwnd=dlg, text="sub")
+                d.type(dlg, text="sub")
                 d.key(dlg, "Enter")
             else:
                 d.key(dlg, action)

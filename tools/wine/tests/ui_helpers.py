@@ -36,7 +36,7 @@ class _Lines:
         line, self._buf = self._buf.split(b"\n", 1)
         return line.decode("utf-8").rstrip("\r")
 
-    def rest(self, timeout=20):
+    def rest(self, timeout=60):
         """Waits for the process to end; returns its exit code and the lines it wrote meanwhile."""
         deadline = time.time() + timeout
         while True:
@@ -107,14 +107,16 @@ class Driver(_Lines):
             parts.append("%s=%s" % (k, v if isinstance(v, int) else json.dumps(str(v))))
         self.proc.stdin.write((" ".join(parts) + "\n").encode("utf-8"))
         self.proc.stdin.flush()
-        waits = [int(args.get(k, 0)) for k in ("timeout", "settle", "ms")]
+        waits = [int(args.get(k, 0)) for k in ("timeout", "settle", "ms", "ready")]
         answer = json.loads(self.line(30 + sum(waits) / 1000))
         if check and not answer["ok"]:
             raise AssertionError("%s %r: %s" % (cmd, args, answer["error"]))
         return answer
 
     # --- conveniences ------------------------------------------------------------------
-    def find(self, caption, timeout=10000, **kw):
+    # Every wait is for a condition, and its bound is what a busy machine may need (the driver's
+    # own defaults are a few seconds): a test that passes waits no longer for it.
+    def find(self, caption, timeout=30000, **kw):
         return self("find", caption=caption, timeout=timeout, **kw)["hwnd"]
 
     def controls(self, hwnd):
@@ -124,15 +126,22 @@ class Driver(_Lines):
         return self("focus", hwnd=hwnd, **kw)
 
     def key(self, hwnd, keys, **kw):
+        kw.setdefault("ready", 30000)
+        if kw.get("move"):
+            kw.setdefault("timeout", 15000)
         return self("key", hwnd=hwnd, keys=keys, **kw)["focus"]
 
-    def msgbox(self, caption, timeout=10000, **kw):
+    def type(self, hwnd, text, **kw):
+        kw.setdefault("ready", 30000)
+        return self("type", hwnd=hwnd, text=text, **kw)
+
+    def msgbox(self, caption, timeout=30000, **kw):
         return self("msgbox", caption=caption, timeout=timeout, **kw)
 
-    def gone(self, hwnd, timeout=10000):
+    def gone(self, hwnd, timeout=30000):
         return self("gone", hwnd=hwnd, timeout=timeout)
 
-    def back_to(self, owner, closed, timeout=10000):
+    def back_to(self, owner, closed, timeout=30000):
         """Waits until `closed` (a message box or dialog just answered) is gone and `owner`, the
         window beneath it, is active again with the focus inside it, as the user is then back
         in it; returns the owner's focus. The driver's keys wait for this too, but a test that
@@ -287,7 +296,7 @@ def spoken(h):
     return open(h.standin_log, encoding="utf-8").read().splitlines()
 
 
-def wait_text(d, hwnd, control_id, expected, timeout=5):
+def wait_text(d, hwnd, control_id, expected, timeout=30):
     """The control's text once it reads as expected, or its last text after the time-out: keys
     are handled by the dialog's thread in its own time."""
     deadline = time.time() + timeout
@@ -298,7 +307,7 @@ def wait_text(d, hwnd, control_id, expected, timeout=5):
         time.sleep(0.05)
 
 
-def wait_spoken(h, count, timeout=5):
+def wait_spoken(h, count, timeout=30):
     """The spoken texts once there are at least count of them (speech is written as it happens)."""
     deadline = time.time() + timeout
     while len(spoken(h)) < count and time.time() < deadline:
@@ -306,7 +315,7 @@ def wait_spoken(h, count, timeout=5):
     return spoken(h)
 
 
-def wait_exit(proc, timeout=20):
+def wait_exit(proc, timeout=60):
     """The exit code and standard output of a process started with h.popen, once it has ended."""
     out, _ = proc.communicate(timeout=timeout)
     return proc.returncode, out.decode("utf-8", "replace")
