@@ -51,6 +51,16 @@ public:
         words_.insert(words_.begin(), whole, 0u);
     }
 
+    void ShiftRightOne() noexcept {
+        uint32_t carry = 0;
+        for (size_t i = words_.size(); i-- > 0;) {
+            const uint32_t next = words_[i] << 31;
+            words_[i] = (words_[i] >> 1) | carry;
+            carry = next;
+        }
+        if (!words_.empty() && words_.back() == 0) words_.pop_back();
+    }
+
     [[nodiscard]] long long BitLength() const noexcept {
         if (words_.empty()) return 0;
         long long bits = static_cast<long long>(words_.size() - 1) * 32;
@@ -95,6 +105,7 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
     bool seenPoint = false, started = false, droppedNonZero = false;
     long long kept = 0;
     BigInt num;
+    uint64_t small = 0;  // num, while it has few enough digits to matter
     for (char c : digits) {
         if (c == '.') {
             seenPoint = true;
@@ -108,6 +119,7 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
         started = true;
         if (kept < kMaxDigits) {
             num.MulAdd(10, d);
+            small = small * 10 + d;
             ++kept;
             if (seenPoint) --pointShift;
         } else {
@@ -120,9 +132,18 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
         num.MulAdd(10, 1);
         --pointShift;
     }
-    // Value = num * 10^e; with the leading digit's power of ten, the far ends need no arithmetic.
-    // (Digit counts and the exponent are bounded well inside long long by the caller's clamp.)
+    // Value = num * 10^e. When num and 10^|e| are both exact doubles, one IEEE multiplication or
+    // division rounds the exact value once, correctly (Clinger's fast path).
     const long long e = exponent + pointShift;
+    if (kept <= 15 && !droppedNonZero && e >= -22 && e <= 22) {
+        static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const double m = static_cast<double>(small);
+        return e >= 0 ? m * kPow10[e] : m / kPow10[-e];
+    }
+    // With the leading digit's power of ten, the far ends need no arithmetic.
+    // (Digit counts and the exponent are bounded well inside long long by the caller's clamp.)
     const long long leading = e + (kept + (droppedNonZero ? 1 : 0)) - 1;
     if (leading > 309) return std::numeric_limits<double>::infinity();
     if (leading < -325) return 0.0;
@@ -137,11 +158,10 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
     if (k >= 0) num.ShiftLeft(k);
     else den.ShiftLeft(-k);
     uint64_t q = 0;
-    for (int bit = 63; bit >= 0; --bit) {
-        BigInt shifted = den;
-        shifted.ShiftLeft(bit);
-        if (num.Compare(shifted) >= 0) {
-            num.Subtract(shifted);
+    den.ShiftLeft(63);
+    for (int bit = 63; bit >= 0; --bit, den.ShiftRightOne()) {
+        if (num.Compare(den) >= 0) {
+            num.Subtract(den);
             q |= uint64_t{1} << bit;
         }
     }
