@@ -58,6 +58,9 @@ class Harness:
         self.own_display = own_display
         self.build_dir = os.path.abspath(build_dir)
         self.exe = os.path.join(self.build_dir, "Tapewright.exe")
+        # "x64" or "arm64": the tests expect the texts of the build they run against.
+        self.arch = pe_arch(self.exe)
+        self.suffix = "win-" + self.arch
         self.work = work
         self.prefix = os.path.join(work, "prefix")
         self.pulse_dir = os.path.join(work, "pulse")
@@ -213,6 +216,19 @@ class Harness:
             self.exit_faults.append(" ".join(args))
             err = self.EXIT_FAULT.sub("", err)
         return err
+
+
+def pe_arch(path):
+    """The architecture a PE image was built for, from its COFF header's machine field."""
+    machines = {0x8664: "x64", 0xAA64: "arm64"}
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+        pe = int.from_bytes(head[0x3C:0x40], "little")
+        assert head[:2] == b"MZ" and head[pe:pe + 4] == b"PE\0\0"
+        return machines[int.from_bytes(head[pe + 4:pe + 6], "little")]
+    except (OSError, AssertionError, KeyError):
+        return "x64"  # no build yet, or not one of ours: the tests then fail on what they run
 
 
 def wine_version(env):
