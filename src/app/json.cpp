@@ -6,6 +6,7 @@
 #include <limits>
 #include <system_error>
 
+#include "app/decimal.h"
 #include "app/errors.h"
 #include "app/unicode.h"
 
@@ -60,13 +61,12 @@ bool ParseFloatRun(std::string_view s, double& value) noexcept {
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     const size_t mantissaStart = i;
-    long long digits = 0, intDigits = 0, firstNonZero = -1;
+    long long digits = 0, firstNonZero = -1;
     bool seenPoint = false;
     for (; i < s.size(); ++i) {
         if (IsDigit(s[i])) {
             if (s[i] != '0' && firstNonZero < 0) firstNonZero = digits;
             ++digits;
-            if (!seenPoint) ++intDigits;
         } else if (s[i] == '.' && !seenPoint) {
             seenPoint = true;
         } else {
@@ -74,6 +74,7 @@ bool ParseFloatRun(std::string_view s, double& value) noexcept {
         }
     }
     if (digits == 0) return false;
+    const size_t mantissaEnd = i;
     long long exponent = 0;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
@@ -90,17 +91,7 @@ bool ParseFloatRun(std::string_view s, double& value) noexcept {
         value = negative ? -0.0 : 0.0;
         return true;
     }
-    // from_chars takes no leading '+'; hand it the text from the mantissa on.
-    const char* first = s.data() + mantissaStart;
-    const char* last = s.data() + s.size();
-    double parsed = 0;
-    auto [ptr, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        // The decimal exponent of the leading digit tells overflow from underflow.
-        parsed = (intDigits - 1 - firstNonZero + exponent > 0) ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (ec != std::errc() || ptr != last) {
-        return false;
-    }
+    const double parsed = DecimalToDouble(s.substr(mantissaStart, mantissaEnd - mantissaStart), exponent);
     value = negative ? -parsed : parsed;
     return true;
 }

@@ -142,7 +142,14 @@ struct AutoResumeWatcher::Shared {
     Probes probes;
     WakeEvent wake;
     std::atomic<bool> running{false};
-    std::atomic<std::shared_ptr<const std::string>> reason;
+    // Set on the interface thread while the watcher may be reading it.
+    mutable std::mutex reasonMutex;
+    std::string reason;
+
+    std::string Reason() const {
+        std::lock_guard lock(reasonMutex);
+        return reason;
+    }
 };
 
 AutoResumeWatcher::Probes AutoResumeWatcher::PlatformProbes() {
@@ -166,7 +173,7 @@ AutoResumeWatcher::AutoResumeWatcher(std::string folder, std::string device1Id, 
     shared_->device2Id = std::move(device2Id);
     shared_->onReady = std::move(onReady);
     shared_->probes = std::move(probes);
-    shared_->reason.store(std::make_shared<const std::string>(std::move(reason)));
+    shared_->reason = std::move(reason);
 }
 
 AutoResumeWatcher::~AutoResumeWatcher() {
@@ -206,7 +213,7 @@ void AutoResumeWatcher::Start() {
                     // An owner that gave up while this check ran must not be told to resume.
                     if (Ready(shared->folder, shared->device1Id, shared->device2Id, shared->probes) &&
                         shared->running.exchange(false, std::memory_order_acq_rel)) {
-                        const std::string reason = *shared->reason.load();
+                        const std::string reason = shared->Reason();
                         if (shared->onReady) shared->onReady(reason);
                         break;
                     }
@@ -233,9 +240,10 @@ void AutoResumeWatcher::Wake() noexcept {
     } catch (...) {
     }
 }
-std::string AutoResumeWatcher::Reason() const { return *shared_->reason.load(); }
+std::string AutoResumeWatcher::Reason() const { return shared_->Reason(); }
 void AutoResumeWatcher::SetReason(std::string reason) {
-    shared_->reason.store(std::make_shared<const std::string>(std::move(reason)));
+    std::lock_guard lock(shared_->reasonMutex);
+    shared_->reason = std::move(reason);
 }
 
 }  // namespace twr

@@ -1,6 +1,7 @@
 #include "ui/crash_recovery.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "app/config.h"
 #include "app/errors.h"
@@ -49,7 +50,11 @@ public:
         std::vector<Folder> out;
         for (const auto& entry : fs::directory_iterator(dir)) {
             if (!entry.is_directory()) continue;
-            out.push_back({entry.path(), entry.last_write_time().time_since_epoch().count()});
+            // Microseconds fit 64 bits from any clock's epoch; some libraries count the file
+            // clock's nanoseconds in 128.
+            const auto since = entry.last_write_time().time_since_epoch();
+            out.push_back({entry.path(),
+                           static_cast<int64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count())});
         }
         return out;
     }

@@ -75,6 +75,30 @@ def feed(tag, assets=(), body="- first\n* second"):
         {"name": n, "browser_download_url": u, "size": s} for n, u, s in assets]}).encode()
 
 
+def make_release(folder, x64, arm64):
+    """The files tools/release.sh writes for these two executables, as {asset name: bytes}, the
+    checksum file included."""
+    out = os.path.join(folder, "dist")
+    p = subprocess.run([os.path.join(ROOT, "tools", "release.sh"), "--x64", x64, "--arm64", arm64, "--out", out],
+                       capture_output=True, timeout=120)
+    assert p.returncode == 0, p
+    files = {}
+    for name in sorted(os.listdir(out)):
+        with open(os.path.join(out, name), "rb") as f:
+            files[name] = f.read()
+    return files
+
+
+def arm64_build(h):
+    """The ARM64 executable that goes into a release beside the x64 one under test."""
+    exe = os.environ.get("TWR_ARM64_EXE") or os.path.join(os.path.dirname(h.build_dir.rstrip("/")), "win-arm64",
+                                                          "Tapewright.exe")
+    if not os.path.exists(exe):
+        raise h.Skip("no ARM64 executable at " + exe + " for the release beside the x64 one (tools/build.sh "
+                     "makes it)")
+    return exe
+
+
 def route(body=b"", status=200, headers=None):
     return {"status": status, "body": base64.b64encode(body).decode(), "headers": headers or {}}
 

@@ -585,7 +585,7 @@ def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_re
         assert d.back_to(dlg, offer)["id"] == 2018
         d.key(dlg, "Escape")
         d.gone(dlg)
-    step = _settings_in_release_session(h, path, _release(), offered)
+    step = _settings_in_release_session(h, path, _release(h), offered)
     # Declined: the checksum file was read for the offer, the executable never fetched.
     assert [q["path"] for q in step["requests"]] == [rh.FEED_PATH, "/dl/SHA256SUMS"], step
 

@@ -2,6 +2,7 @@
 (release_host.py: private namespaces, a test CA, HTTPS on 127.0.0.1:443)."""
 import os
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -11,6 +12,7 @@ FEED = rh.FEED_PATH
 FEED_ERROR = "Update check failed: HTTP {} from api.github.com" + FEED
 HOST = "https://api.github.com"
 EXE_NAME = "Tapewright-win-x64.exe"
+SUMS = "SHA256SUMS"
 VERSION = "v2.2.4"
 NEWER = "v2.3.0"
 HEAD = ["Installed  : v2.2.4 (win-x64)", "Feed       : https://github.com/halvard9/tapewright-win/releases/latest"]
@@ -21,32 +23,45 @@ def _lines(step):
     return step["out"].split("\r\n")[:-1]
 
 
-def _release(exe_body=b"x" * 4096, checksum=None, tag=NEWER, body="## New\n- first\n* second `code`",
-             exe_name=EXE_NAME, size=None, sums_name="SHA256SUMS"):
-    """Routes of one release: the feed, the executable and, unless checksum is False, a checksum file
-    (checksum None: the executable's true digest)."""
-    assets = [(exe_name, HOST + "/dl/" + exe_name, len(exe_body) if size is None else size)]
-    routes = {"/dl/" + exe_name: rh.route(exe_body)}
-    if checksum is not False:
-        digest = rh.sha256(exe_body) if checksum is None else checksum
-        assets.append((sums_name, HOST + "/dl/" + sums_name, 200))
-        routes["/dl/" + sums_name] = rh.route(
-            f"{'0' * 64}  Tapewright-win-arm64.exe\n{digest}  {exe_name}\n".encode())
+def _release(h, x64=None, x64_bytes=None, tag=NEWER, body="## New\n- first\n* second `code`", drop=(),
+             checksum=None, size=None):
+    """Routes of one release: what tools/release.sh writes for the x64 executable (x64, or a file of
+    x64_bytes; default the one under test) and the ARM64 build, every file an asset of the feed.
+    A release gone wrong on purpose: drop leaves assets out of the feed, checksum replaces the x64
+    line's digest, size the x64 executable's listed size."""
+    if x64_bytes is not None:
+        x64 = os.path.join(h.scratch(), "Tapewright.exe")
+        with open(x64, "wb") as f:
+            f.write(x64_bytes)
+    files = rh.make_release(h.scratch(), x64 or h.exe, rh.arm64_build(h))
+    if checksum is not None:
+        real = rh.sha256(files[EXE_NAME]).lower()
+        files[SUMS] = files[SUMS].replace(real.encode(), checksum.encode())
+    assets = [(name, HOST + "/dl/" + name, size if name == EXE_NAME and size is not None else len(data))
+              for name, data in files.items() if name not in drop]
+    routes = {"/dl/" + name: rh.route(data) for name, data in files.items()}
     routes[FEED] = rh.route(rh.feed(tag, assets, body))
     return routes
 
 
+def _tiny_pe():
+    """A file release.sh takes for an x64 executable (MZ, a PE header, machine x64) that is far too
+    small to be the application."""
+    head = b"MZ" + b"\0" * 58 + struct.pack("<I", 64) + b"PE\0\0" + struct.pack("<H", 0x8664)
+    return head + b"x" * (1023 - len(head))
+
+
 def test_checkupdate_reports(h):
     s = rh.Session(h)
-    hash_ = "ab" * 32
-    newer = _release(checksum=hash_.lower(), size=1234567)
+    newer = _release(h)
+    exe = open(h.exe, "rb").read()
     bom = dict(newer)
     bom[FEED] = rh.route(b"\xef\xbb\xbf" + rh.feed(NEWER, [(EXE_NAME, HOST + "/dl/x", 5)], ""))
     r = s.run([
         {"routes": {FEED: rh.route(rh.feed(VERSION))}, "args": ["--checkupdate"]},
         {"routes": newer, "args": ["--checkupdate"]},
-        {"routes": _release(exe_name="Tapewright-win-arm64.exe"), "args": ["--checkupdate"]},
-        {"routes": _release(checksum=False, size=0), "args": ["--checkupdate"]},
+        {"routes": _release(h, drop=(EXE_NAME,)), "args": ["--checkupdate"]},
+        {"routes": _release(h, drop=(SUMS,), size=0), "args": ["--checkupdate"]},
         {"routes": bom, "args": ["--checkupdate"]},
     ])
     up_to_date, available, other_arch, unpublished, with_bom = r
@@ -59,8 +74,9 @@ def test_checkupdate_reports(h):
     assert _lines(available) == HEAD + [
         "Result     : v2.3.0 available",
         "Download   : https://api.github.com/dl/" + EXE_NAME,
-        "Size       : 1,234,567 bytes",
-        "SHA-256    : " + hash_.upper(),
+        f"Size       : {len(exe):,} bytes",
+        # The x64 line of the release's own checksum file, not the ARM64 one before it.
+        "SHA-256    : " + rh.sha256(exe),
         "Notes      :",
         "             New",
         "             first",
@@ -85,8 +101,8 @@ def test_checkupdate_failures(h):
     s = rh.Session(h)
     moved = {FEED: rh.route(status=302, headers={"Location": HOST + "/moved"}),
              "/moved": rh.route(rh.feed(VERSION))}
-    unreadable_sums = _release()
-    del unreadable_sums["/dl/SHA256SUMS"]
+    unreadable_sums = _release(h)
+    del unreadable_sums["/dl/" + SUMS]
     r = s.run([
         {"routes": {}, "args": ["--checkupdate"]},
         {"routes": {FEED: rh.route(b"oops", 500)}, "args": ["--checkupdate"]},
@@ -133,10 +149,9 @@ def test_update_refusals_keep_the_running_build(h):
     s = rh.Session(h)
     folder, exe = _app_folder(h)
     original = open(exe, "rb").read()
-    small = b"MZ" + b"x" * 1021
     r = s.run([
-        {"routes": _release(checksum="F" * 64), "args": ["--update"], "exe": exe},
-        {"routes": _release(exe_body=small), "args": ["--update"], "exe": exe},
+        {"routes": _release(h, checksum="F" * 64), "args": ["--update"], "exe": exe},
+        {"routes": _release(h, x64_bytes=_tiny_pe()), "args": ["--update"], "exe": exe},
         {"routes": {FEED: rh.route(rh.feed(VERSION))}, "args": ["--update"], "exe": exe},
     ])
     mismatch, too_small, current = r
@@ -150,7 +165,7 @@ def test_update_refusals_keep_the_running_build(h):
     for name, (step, line) in expected.items():
         assert step["rc"] == 1 and _lines(step) == [installing, line], (name, step)
         assert f" - INFO - {line}\r\n" in step["log"], (name, step)
-    assert " - ERROR - Checksum mismatch: expected " + "F" * 64 + ", got " + rh.sha256(b"x" * 4096) in mismatch["log"]
+    assert " - ERROR - Checksum mismatch: expected " + "F" * 64 + ", got " + rh.sha256(original) in mismatch["log"]
     assert (current["rc"], _lines(current)) == (0, ["Already up to date (v2.2.4)."]), current
     assert os.listdir(folder) == ["Tapewright.exe"]
     assert open(exe, "rb").read() == original
@@ -172,17 +187,17 @@ def served_build(build_dir):
 
 
 def _served_build(h):
-    """The served executable's bytes: the one TWR_UPDATE_SERVED_EXE names (the Wine 10 chroot has no
+    """The served executable: the one TWR_UPDATE_SERVED_EXE names (the Wine 10 chroot has no
     compiler and a read-only checkout, so trixie_chroot.sh builds it outside), else served_build."""
-    built = os.environ.get("TWR_UPDATE_SERVED_EXE") or served_build(h.build_dir)
-    return open(built, "rb").read()
+    return os.environ.get("TWR_UPDATE_SERVED_EXE") or served_build(h.build_dir)
 
 
 def test_update_swaps_restarts_and_cleans_up(h):
     s = rh.Session(h)
     folder, exe = _app_folder(h)
-    served = _served_build(h)
-    r = s.run([{"routes": _release(exe_body=served, tag="v2.2.5"), "args": ["--update"], "exe": exe,
+    served_exe = _served_build(h)
+    served = open(served_exe, "rb").read()
+    r = s.run([{"routes": _release(h, x64=served_exe, tag="v2.2.5"), "args": ["--update"], "exe": exe,
                 "timeout": 120}])[0]
     # The old process hands over and ends with 0; the new one finishes the update and prints its version.
     assert r["rc"] == 0, r
