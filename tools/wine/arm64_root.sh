@@ -27,7 +27,7 @@
 set -uo pipefail
 
 ROOT_DIR=${TWR_ARM64_ROOT:-/var/cache/tapewright/trixie-arm64}
-QEMU=/usr/bin/qemu-aarch64-static
+QEMU=${TWR_QEMU_HOME:-/var/cache/tapewright/qemu-user-static}/qemu-aarch64-static
 export QEMU_CPU=cortex-a72
 # Wine and what it loads at run time (its X11 driver's optional libraries, PulseAudio's client,
 # its own fonts), without the recommendations' hundreds of megabytes.
@@ -83,7 +83,7 @@ inside() {
   mount -t proc proc /proc || fail "could not mount /proc"
   mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
     fail "could not mount a binfmt_misc of the namespace's own (needs Linux 6.7 or later)"
-  [ -x "$QEMU" ] || fail "$QEMU is missing (tools/setup.sh installs qemu-user-static)"
+  [ -x "$QEMU" ] || fail "$QEMU is missing (tools/setup.sh unpacks it from Debian's qemu-user-static)"
   printf '%s' "$BINFMT" >/proc/sys/fs/binfmt_misc/register || fail "could not register qemu for aarch64"
   mount -t tmpfs -o mode=1777 tmp /tmp || fail "could not mount a private /tmp"
   ip link set lo up 2>/dev/null
@@ -116,7 +116,7 @@ want_stamp() { echo "trixie arm64 minbase; packages: $PACKAGES"; }
 prepare() {
   stamp_is "$ROOT_DIR" "$(want_stamp)" && return 0
   command -v debootstrap >/dev/null || fail "debootstrap is not installed (tools/setup.sh installs it)"
-  [ -x "$QEMU" ] || fail "$QEMU is missing (tools/setup.sh installs qemu-user-static)"
+  [ -x "$QEMU" ] || fail "$QEMU is missing (tools/setup.sh unpacks it from Debian's qemu-user-static)"
   local target t0=$SECONDS
   if [ -f "$ROOT_DIR/.twr-complete" ]; then
     target=$ROOT_DIR
@@ -209,14 +209,36 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "$mode" = exec ]; then
   [ $# -gt 0 ] || fail "exec needs a command"
   cd "$root" || exit 1
-  exec "$0" __enter nonet "$ROOT_DIR" "$root" "$0" __shimmed env WINEPREFIX=/tmp/prefix \
+  exec "$0" __enter nonet "$ROOT_DIR" "$root" "$0" __shimmed env WINEPREFIX=/tmp/prefix XDG_RUNTIME_DIR=/tmp \
       WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" "$@"
 fi
 
+# What runs against the ARM64 build unless -k picks otherwise: what that build says and does
+# differently (its texts, its library, its toolchain's arithmetic and file I/O) and a window road,
+# within a few minutes of emulated Wine.
+EMULATED_TESTS=(
+  test_program.test_version_line_and_exit_code
+  test_program.test_window_start_line_names_the_process_and_version
+  test_speech.test_speech_modes_exit_codes_and_spoken_text
+  test_speech.test_speech_unpacks_the_embedded_library_and_licence
+  test_suites.test_selftest_passes_every_check
+  test_suites.test_uitest_passes_with_endpoints
+  test_earcons.test_windows_and_native_earcons_identical
+  test_earcons.test_earcons_identical_to_the_x64_builds
+  test_earcons.test_sounds_report
+  test_config_report.
+  test_devices.test_devices_lists_capture_endpoints_then_loopback_outputs
+  test_captest.test_captest_splits_into_a_grouped_folder
+  test_rf64.test_writer_share_modes_verify_and_repair
+  test_ui_driver.test_ui_driver_walks_a_dialog_modal_and_modeless
+  test_recording_road.test_start_pause_resume_split_stop_heard_seen_and_read_back
+)
 args=()
 [[ " $* " == *" --build"* ]] || args+=(--build "$root/build/win-arm64")
+[[ " $* " == *" --native"* ]] || args+=(--native "$root/build/native")
+[[ " $* " == *" -k"* ]] || for t in "${EMULATED_TESTS[@]}"; do args+=(-k "$t"); done
 timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$ROOT_DIR" "$root" \
-    "$0" __shimmed env TWR_ARM64_EMULATED=1 /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
+    "$0" __shimmed env TWR_X64_BUILD="$root/build/win" /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
 rc=$?
 { [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
 exit $rc

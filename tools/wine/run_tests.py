@@ -455,6 +455,9 @@ def main():
     # survive a fork, and side by side it would only compete with Wine.
     os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
     label = wine_version(os.environ)[0]
+    arch = pe_arch(os.path.join(a.build, "Tapewright.exe"))
+    if arch != "x64":
+        label += f", win-{arch} build"
     print(f"Wine-hosted tests under {label}", flush=True)
     tests = load_tests(a.k, a.skip_window)
     jobs = max(1, min(a.jobs, sum(1 for t in tests if not t[2]) or 1))
