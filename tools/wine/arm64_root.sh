@@ -153,13 +153,15 @@ prepare() {
 }
 
 # The Wine commands of a run, as the harness calls them: each enters the root with the caller's
-# environment and working folder (the same paths inside), and Wine's QEMU_CPU.
+# environment and working folder (the same paths inside), and Wine's QEMU_CPU. No core files: qemu
+# would write one into the working folder for every emulated process that dies of a signal.
 wine_shims() {
   local dir=$1 name
   mkdir -p "$dir"
   for name in wine wineboot wineserver; do
     cat >"$dir/$name" <<EOF
 #!/bin/sh
+ulimit -c 0
 exec /usr/sbin/chroot "$ROOT_DIR" /usr/bin/env PATH=/usr/bin:/bin QEMU_CPU=$QEMU_CPU \\
     /bin/sh -c 'cd "\$0" 2>/dev/null || cd /; exec "\$@"' "\$PWD" $name "\$@"
 EOF
@@ -199,46 +201,64 @@ case "${1:-}" in
     ;;
 esac
 
-[ "$(id -u)" = 0 ] || fail "needs root (debootstrap, namespaces and mounts)"
-mode=$1
-shift
-locked_prepare "$ROOT_DIR"
-[ "$mode" = prepare ] && exit 0
-root=$(cd "$(dirname "$0")/../.." && pwd)
+# The whole of what follows is read before any of it runs: a run outlives edits to this file.
+main() {
+  [ "$(id -u)" = 0 ] || fail "needs root (debootstrap, namespaces and mounts)"
+  local mode=$1
+  shift
+  locked_prepare "$ROOT_DIR"
+  [ "$mode" = prepare ] && exit 0
+  local root t args rc EMULATED_TESTS
+  root=$(cd "$(dirname "$0")/../.." && pwd)
 
-if [ "$mode" = exec ]; then
-  [ $# -gt 0 ] || fail "exec needs a command"
-  cd "$root" || exit 1
-  exec "$0" __enter nonet "$ROOT_DIR" "$root" "$0" __shimmed env WINEPREFIX=/tmp/prefix XDG_RUNTIME_DIR=/tmp \
-      WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" "$@"
-fi
+  if [ "$mode" = exec ]; then
+    [ $# -gt 0 ] || fail "exec needs a command"
+    cd "$root" || exit 1
+    exec "$0" __enter nonet "$ROOT_DIR" "$root" "$0" __shimmed env WINEPREFIX=/tmp/prefix XDG_RUNTIME_DIR=/tmp \
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" "$@"
+  fi
 
-# What runs against the ARM64 build unless -k picks otherwise: what that build says and does
-# differently (its texts, its library, its toolchain's arithmetic and file I/O) and a window road,
-# within a few minutes of emulated Wine.
-EMULATED_TESTS=(
-  test_program.test_version_line_and_exit_code
-  test_program.test_window_start_line_names_the_process_and_version
-  test_speech.test_speech_modes_exit_codes_and_spoken_text
-  test_speech.test_speech_unpacks_the_embedded_library_and_licence
-  test_suites.test_selftest_passes_every_check
-  test_suites.test_uitest_passes_with_endpoints
-  test_earcons.test_windows_and_native_earcons_identical
-  test_earcons.test_earcons_identical_to_the_x64_builds
-  test_earcons.test_sounds_report
-  test_config_report.
-  test_devices.test_devices_lists_capture_endpoints_then_loopback_outputs
-  test_captest.test_captest_splits_into_a_grouped_folder
-  test_rf64.test_writer_share_modes_verify_and_repair
-  test_ui_driver.test_ui_driver_walks_a_dialog_modal_and_modeless
-  test_recording_road.test_start_pause_resume_split_stop_heard_seen_and_read_back
-)
-args=()
-[[ " $* " == *" --build"* ]] || args+=(--build "$root/build/win-arm64")
-[[ " $* " == *" --native"* ]] || args+=(--native "$root/build/native")
-[[ " $* " == *" -k"* ]] || for t in "${EMULATED_TESTS[@]}"; do args+=(-k "$t"); done
-timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$ROOT_DIR" "$root" \
-    "$0" __shimmed env TWR_X64_BUILD="$root/build/win" /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
-rc=$?
-{ [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
-exit $rc
+  # What runs against the ARM64 build unless -k picks otherwise: what that build says and does
+  # differently (its texts, its library, its toolchain's arithmetic and file I/O), the recording
+  # road and its crash safety in the window, and as many dialogs as fit in a few minutes of
+  # emulated Wine. Left out: the settings' update check (it fails under Wine 10 for x64 as well),
+  # the tray test (its shell calls pass, but emulated Wine's tray shows the balloon later than the
+  # test waits for it) and the tests that measure the machine, whose figures emulation distorts.
+  EMULATED_TESTS=(
+    test_program.test_version_line_and_exit_code
+    test_program.test_window_start_line_names_the_process_and_version
+    test_speech.test_speech_modes_exit_codes_and_spoken_text
+    test_speech.test_speech_unpacks_the_embedded_library_and_licence
+    test_suites.test_selftest_passes_every_check
+    test_suites.test_uitest_passes_with_endpoints
+    test_earcons.test_windows_and_native_earcons_identical
+    test_earcons.test_earcons_identical_to_the_x64_builds
+    test_earcons.test_sounds_report
+    test_config_report.
+    test_devices.test_devices_lists_capture_endpoints_then_loopback_outputs
+    test_captest.test_captest_splits_into_a_grouped_folder
+    test_rf64.test_writer_share_modes_verify_and_repair
+    test_ui_driver.test_ui_driver_walks_a_dialog_modal_and_modeless
+    test_recording_road.test_start_pause_resume_split_stop_heard_seen_and_read_back
+    test_recording_road.test_exit_while_recording_asks_then_finalizes_and_a_close_while_finalizing_waits
+    test_recording_road.test_the_end_of_the_session_finalizes_the_file_before_it_answers
+    test_repair_prompt.test_repair_prompt_repairs_a_killed_recording
+    test_settings_dialog.test_settings_dialog_keyboard_walk
+    test_settings_dialog.test_settings_from_the_main_window
+    test_suites.test_uitest_passes_when_enumeration_finds_nothing
+    test_ui_foundation.test_confirm_dialog_walk_texts_and_results
+    test_ui_utilities.
+    test_update_dialog.test_update_dialog_layout_notes_and_focus
+  )
+  args=()
+  [[ " $* " == *" --build"* ]] || args+=(--build "$root/build/win-arm64")
+  [[ " $* " == *" --native"* ]] || args+=(--native "$root/build/native")
+  [[ " $* " == *" -k"* ]] || for t in "${EMULATED_TESTS[@]}"; do args+=(-k "$t"); done
+  timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$ROOT_DIR" "$root" \
+      "$0" __shimmed env TWR_X64_BUILD="$root/build/win" /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
+  rc=$?
+  { [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
+  exit $rc
+}
+main "$@"
+exit $?
