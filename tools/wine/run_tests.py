@@ -205,10 +205,10 @@ class Harness:
 
     # Wine 10 now and then reports a page fault in one of its own threads while a process that has
     # finished its work and set exit code 0 tears down (seen after --devices and --signaltest with
-    # complete output); emulated by qemu, the same teardown ends in qemu's "uncaught target signal"
-    # line instead. It is counted and printed at the end of the run instead of failing the
+    # complete output); emulated by qemu, the same teardown also faults on read access, or ends in
+    # qemu's "uncaught target signal" line. It is counted and printed at the end of the run instead of failing the
     # test that happened to start that process; any other standard error still reaches the test.
-    EXIT_FAULT = re.compile(r"^(wine: Unhandled page fault on write access to [0-9A-F]+ at address [0-9A-F]+ "
+    EXIT_FAULT = re.compile(r"^(wine: Unhandled page fault on (?:read|write) access to [0-9A-F]+ at address [0-9A-F]+ "
                             r"\(thread [0-9a-f]+\), starting debugger\.\.\.|"
                             r"qemu: uncaught target signal 11 \(Segmentation fault\) - core dumped)\r?\n", re.M)
 
