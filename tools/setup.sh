@@ -9,7 +9,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ clang lld g++-mingw-w64-x86-64-posix mingw-w64-tools libgtest-dev libbenchmark-dev
       wine wine64 xvfb xauth pulseaudio pulseaudio-utils python3 python3-numpy
       sox libsndfile1-dev sndfile-programs ffmpeg debootstrap wget
-      openssl iproute2 ca-certificates llvm-14 binutils-mingw-w64-x86-64)
+      openssl iproute2 ca-certificates llvm-14)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

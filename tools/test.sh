@@ -13,6 +13,9 @@ echo "== build"
 echo "== native unit tests"
 (cd build/native && ctest --output-on-failure -j "$(nproc)" --timeout 300) || status=1
 
+echo "== JSON and decimal tests with libc++ (the ARM64 build's C++ library)"
+"$root/tools/libcxx_check.sh" || status=1
+
 echo "== fuzz targets"
 "$root/tools/fuzz.sh" "${TWR_FUZZ_SECONDS:-30}" || status=1
 

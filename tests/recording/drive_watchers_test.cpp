@@ -172,6 +172,28 @@ TEST_F(AutoResumeTest, ReportsOnceWhenTheDriveAndEveryConfiguredInputAreBack) {
     }
 }
 
+// The interface thread changes the reason while the watcher reads it as it reports: the report is
+// one whole value that was set, never a mix (a data race before; ThreadSanitizer shows it).
+TEST_F(AutoResumeTest, AReasonChangedDuringTheReportArrivesWhole) {
+    const std::string first(200, 'a'), second(200, 'b');
+    world->drives.present = true;
+    SetIds({});
+    auto w = Make("none");
+    w->Start();
+    std::atomic<bool> stop{false};
+    std::thread ui([&] {
+        for (int i = 0; !stop.load(); ++i) w->SetReason(i % 2 ? second : first);
+    });
+    std::this_thread::sleep_for(milliseconds(10));
+    SetIds({"mic-1"});
+    const bool reported = Eventually([&] { return ready.Items().size() == 1; });
+    stop = true;
+    ui.join();
+    ASSERT_TRUE(reported);
+    const std::string got = ready.Items()[0];
+    EXPECT_TRUE(got == first || got == second) << got;
+}
+
 TEST_F(AutoResumeTest, AnOwnerThatGivesUpIsNeverToldToResume) {
     enum class GiveUp { BeforeReady, ClearRunning, DropWatcher };
     for (GiveUp how : {GiveUp::BeforeReady, GiveUp::ClearRunning, GiveUp::DropWatcher}) {
