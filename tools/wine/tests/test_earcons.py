@@ -25,6 +25,27 @@ def test_windows_and_native_earcons_identical(h):
     assert len(win) == len(nat), (len(win), len(nat))
 
 
+def test_earcons_identical_to_the_x64_builds(h):
+    # Two instruction sets and two toolchains (GCC with libstdc++, clang with libc++): every cue's
+    # sample count and digest must still agree with the x64 build's, run here under the host's Wine.
+    if h.arch == "x64":
+        raise h.Skip("the x64 build is the reference; this compares another build with it")
+    x64 = os.path.join(os.environ.get("TWR_X64_BUILD", ""), "earcon_dump.exe")
+    if not os.path.isfile(x64) or not os.path.isfile("/usr/bin/wine"):
+        raise h.Skip("no x64 build (TWR_X64_BUILD) or no host Wine to run its earcon_dump.exe")
+    env = dict(os.environ, WINEPREFIX=os.path.join(h.scratch(), "x64-prefix"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY="")
+    ref = subprocess.run(["/usr/bin/wine", x64], env=env, capture_output=True, text=True, timeout=300)
+    subprocess.run(["/usr/bin/wineserver", "-k"], env=env, capture_output=True, timeout=60)
+    assert ref.returncode == 0, ref
+    r = h.run([], exe=h.tool("earcon_dump"), timeout=180)
+    assert r.rc == 0, r
+    mine, theirs = _lines(r.out), _lines(ref.stdout)
+    assert len(mine) == len(theirs) == 66, (len(mine), len(theirs))
+    for m, t in zip(mine, theirs):
+        assert m == t, f"{h.suffix}: {m!r}\nwin-x64: {t!r}"
+
+
 def test_sounds_report(h):
     r = h.run(["--sounds"], timeout=180)
     assert r.rc == 0, r

@@ -1,6 +1,9 @@
 """The entry point's dispatch and the diagnostic log, on the real executable."""
+import json
 import os
 import re
+import signal
+import time
 
 
 def test_version_line_and_exit_code(h):
@@ -9,7 +12,7 @@ def test_version_line_and_exit_code(h):
                  ["--version", "--config"], ["--VERSION", "-version", "--version", "--sounds"]):
         r = h.run(args)
         assert r.rc == 0, (args, r)
-        assert r.out == "v2.2.4 (win-x64)\r\n", (args, r)
+        assert r.out == f"v2.2.4 ({h.suffix})\r\n", (args, r)
 
 
 def test_version_output_reaches_a_file(h):
@@ -19,7 +22,7 @@ def test_version_output_reaches_a_file(h):
         p = h.popen(["--version"], stdout=f)
         err = p.communicate(timeout=60)[1]
         assert p.returncode == 0, (p.returncode, err)
-    assert open(out, "rb").read() == b"v2.2.4 (win-x64)\r\n"
+    assert open(out, "rb").read() == f"v2.2.4 ({h.suffix})\r\n".encode()
 
 
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} - (.*?) - (INFO|WARNING|ERROR) - (.*)$")
@@ -30,6 +33,24 @@ def _log_lines(h):
     assert not data.startswith(b"\xef\xbb\xbf")
     assert data.endswith(b"\r\n")
     return data.decode("utf-8").split("\r\n")[:-1]
+
+
+def test_window_start_line_names_the_process_and_version(h):
+    os.makedirs(h.appdata, exist_ok=True)
+    with open(os.path.join(h.appdata, "recorder_config.json"), "w", encoding="utf-8") as f:
+        json.dump({"check_updates_startup": False}, f)
+    proc = h.popen([])
+    try:
+        end = time.time() + 60
+        while time.time() < end and "App started" not in h.log_text() and proc.poll() is None:
+            time.sleep(0.2)
+    finally:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+    started = [l for l in h.log_text().split("\r\n") if " - MainThread - INFO - App started. OS: " in l]
+    arch = {"x64": "X64", "arm64": "Arm64"}[h.arch]
+    assert len(started) == 1 and started[0].endswith(f", process {arch}, version v2.2.4"), h.log_text()
 
 
 def test_log_line_form(h):

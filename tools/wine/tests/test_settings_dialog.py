@@ -566,7 +566,7 @@ def test_check_for_updates_now_saves_first_then_says_up_to_date_or_offers_the_re
         box = d.msgbox("Up to Date", timeout=60000)
         assert '"window_title": "Checked"' in _read(path), _read(path)
         assert box["text"] == ("You are already on the latest version.\r\n\r\nInstalled version: %s"
-                               "\r\nBuild: win-x64" % VERSION), box
+                               "\r\nBuild: %s" % (VERSION, h.suffix)), box
         assert (box["icon_kind"], [(b["id"], b["text"]) for b in box["buttons"]]) == \
             ("information", [(1, "OK")]), box
         screenshot(h, d, "settings-update-up-to-date")
