@@ -89,7 +89,7 @@ void InputReader::CountDiscarded(uint64_t frames) {
     const uint64_t before = (discardedFrames_ + block - 1) / block;
     discardedFrames_ += frames;
     const uint64_t after = (discardedFrames_ + block - 1) / block;
-    session_->DroppedBlocks.fetch_add(static_cast<int32_t>(std::min<uint64_t>(after - before, INT32_MAX)));
+    session_->DroppedBlocks.Add(static_cast<int64_t>(std::min<uint64_t>(after - before, SaturatingCount::kMax)));
     Log::Warn("Reader " + std::to_string(number_) + ": the device discarded " + SecondsText(frames) +
               " seconds of audio that were not read in time.");
 }
@@ -155,7 +155,7 @@ void InputReader::ReadLoop(AudioStream& stream) {
                 block.Time = clock_.ElapsedSeconds();
                 block.Count = size;
                 if (!queue_->TryAdd(block, queueWaitMs_)) {
-                    session_->DroppedBlocks.fetch_add(1);
+                    session_->DroppedBlocks.Add(1);
                     pool.Return(block.Samples);
                 }
             }

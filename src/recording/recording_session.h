@@ -1,9 +1,11 @@
 #pragma once
 // The small state object that the threads of one recording share. Portable.
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -60,6 +62,37 @@ private:
     std::condition_variable cv_;
 };
 
+// A count of lost or substituted audio that stops at its largest value instead of wrapping: the
+// report reads anything below 1 as a clean recording, so a wrapped count would call a damaged
+// recording safe.
+class SaturatingCount {
+public:
+    static constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+
+    SaturatingCount() noexcept = default;
+    SaturatingCount(const SaturatingCount&) = delete;
+    SaturatingCount& operator=(const SaturatingCount&) = delete;
+    // Tests and the owner set a count outright; negative values are taken as 0.
+    SaturatingCount& operator=(int64_t value) noexcept {
+        value_.store(static_cast<int32_t>(std::clamp<int64_t>(value, 0, kMax)));
+        return *this;
+    }
+
+    // Adds n (nothing for n below 1), stopping at kMax.
+    void Add(int64_t n) noexcept {
+        if (n <= 0) return;
+        int32_t current = value_.load(std::memory_order_relaxed);
+        for (;;) {
+            const auto next = static_cast<int32_t>(std::min<int64_t>(int64_t{current} + n, kMax));
+            if (value_.compare_exchange_weak(current, next)) return;
+        }
+    }
+    [[nodiscard]] int32_t load() const noexcept { return value_.load(); }
+
+private:
+    std::atomic<int32_t> value_{0};
+};
+
 // Shared by the Recorder, its readers and its writer through std::shared_ptr, so that a thread
 // that outlives its Recorder still touches live state.
 class RecordingSession {
@@ -77,10 +110,11 @@ public:
     std::optional<std::string> Error;
     // Started at construction; Time() is the session time.
     Stopwatch Clock;
-    // Blocks a reader could not queue.
-    std::atomic<int32_t> DroppedBlocks{0};
+    // Blocks a reader could not queue, audio the device discarded (in blocks), and audio captured
+    // before a stop that could not be written.
+    SaturatingCount DroppedBlocks;
     // Blocks of silence the writer put in place of a missing block.
-    std::atomic<int32_t> SilenceBlocks{0};
+    SaturatingCount SilenceBlocks;
     // Splits performed; written only by the writer thread.
     std::atomic<int32_t> SplitCount{0};
     // Recording from construction until finalization sets it.

@@ -354,8 +354,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
 
         if (Paused.load(std::memory_order_acquire)) continue;
         // Counted as written: silence taken during a pause never reaches the file.
-        if (silent1 && (started1 || stall1)) Session->SilenceBlocks.fetch_add(1);
-        if (silent2 && (started2 || stall2)) Session->SilenceBlocks.fetch_add(1);
+        if (silent1 && (started1 || stall1)) Session->SilenceBlocks.Add(1);
+        if (silent2 && (started2 || stall2)) Session->SilenceBlocks.Add(1);
 
         // A block is never longer than the buffers the writer sized for it.
         const int frames = std::min(count1 / 2, BufferFrames);
