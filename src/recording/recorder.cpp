@@ -57,6 +57,10 @@ public:
     double Now() override { return session_->Time(); }
     bool StopSet() override { return session_->StopEvent.IsSet(); }
     bool WaitStop(int ms) override { return session_->StopEvent.Wait(ms); }
+    double StopTime() override {
+        const double t = session_->StopTime();
+        return t >= 0 ? t : session_->Time();
+    }
 
 private:
     std::shared_ptr<RecordingSession> session_;
@@ -162,7 +166,7 @@ void Recorder::Start(const AudioDevice& input1, const AudioDevice* input2, int s
     } catch (...) {
         // The platform refused a thread: stop whatever already runs and report the start as failed.
         state->WriterAlive.store(false, std::memory_order_release);
-        session->StopEvent.Set();
+        session->RequestStop();
         reader1->ClearRunning();
         if (reader2) reader2->ClearRunning();
         throw;
@@ -171,7 +175,7 @@ void Recorder::Start(const AudioDevice& input1, const AudioDevice* input2, int s
 
 void Recorder::Stop() {
     if (!session_) return;
-    session_->StopEvent.Set();
+    session_->RequestStop();
     if (state_) {
         state_->Input1->ClearRunning();
         if (state_->Input2) state_->Input2->ClearRunning();

@@ -103,7 +103,8 @@ public:
 
     // Start time as "yyyyMMdd_HHmmss"; set by Recorder::Start before any thread starts.
     std::string Id;
-    // Set by Recorder::Stop; every loop of every thread of the recording ends when it is set.
+    // Set by Recorder::Stop (through RequestStop); every loop of every thread of the recording
+    // ends when it is set.
     ManualResetEvent StopEvent;
     // The last failure of the writer thread or of finalization. Written by the writer thread
     // only; read by others after that thread has ended.
@@ -124,6 +125,20 @@ public:
 
     // Seconds since construction.
     [[nodiscard]] double Time() const noexcept { return Clock.ElapsedSeconds(); }
+
+    // Notes the session time of the stop, then sets StopEvent. A block stamped no later than that
+    // time was captured before the stop and still belongs in the recording. Only the first call
+    // counts.
+    void RequestStop() {
+        double none = -1.0;
+        stopTime_.compare_exchange_strong(none, Time());
+        StopEvent.Set();
+    }
+    // The session time RequestStop noted; meaningful once StopEvent is set.
+    [[nodiscard]] double StopTime() const noexcept { return stopTime_.load(); }
+
+private:
+    std::atomic<double> stopTime_{-1.0};
 };
 
 }  // namespace twr

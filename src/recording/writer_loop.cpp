@@ -188,8 +188,9 @@ std::unique_ptr<Rf64Writer> RecorderState::CreatePartFile(std::string_view stamp
 void RecorderState::RunWriter() noexcept {
     std::unique_ptr<Rf64Writer> writer;
     std::optional<std::string> splitCloseError;
+    fs::path closedPart;
     try {
-        WriterLoop(writer, splitCloseError);
+        WriterLoop(writer, splitCloseError, closedPart);
     } catch (const std::exception& e) {
         Log::Error(std::string("Worker died with exception: ") + e.what(), e);
         Session->Error = e.what();
@@ -207,13 +208,33 @@ void RecorderState::RunWriter() noexcept {
         } catch (...) {
         }
     }
-    Finalize(writer.get(), splitCloseError);
+    Finalize(writer.get(), splitCloseError, closedPart);
     // Finalize has ended the journal's thread on each of its paths; this only makes sure.
     EndJournal(true);
     WriterAlive.store(false, std::memory_order_release);
 }
 
-void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError) {
+bool RecorderState::OpenNextPart(std::unique_ptr<Rf64Writer>& writer, std::string& error) {
+    Session->SplitCount.fetch_add(1);
+    const int part = PartNumber.fetch_add(1) + 1;
+    try {
+        writer.reset();
+        writer = CreatePartFile(Services.TimestampNow(), part, true);
+        Log::Info("Successfully opened next split file: " + platform::PathText(CurrentFile()));
+    } catch (const std::exception& e) {
+        error = std::string("Failed to open next split file: ") + e.what();
+        Log::Error(error);
+        writer.reset();
+        return false;
+    }
+    FramesCommitted.store(0);
+    WriteJournal(false);
+    if (Callbacks.OnSplit) Callbacks.OnSplit();
+    return true;
+}
+
+void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError,
+                               fs::path& closedPart) {
     const WriterSettings settings = Services.ReadSettings ? Services.ReadSettings() : WriterSettings{};
     const int channels = Channels == 1 ? 1 : 2;
     const size_t outFloats = static_cast<size_t>(BufferFrames) * channels;
@@ -259,6 +280,32 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     bool dead1 = false, dead2 = false;
     bool stall1 = false, stall2 = false;
 
+    // After a stop the writer goes on until every block captured before it is in the file: a
+    // writer held up by a slow drive may be seconds behind, and that audio is the user's too. What
+    // came after the stop is not written. Failures end the loop at once instead: nothing more can
+    // be written then.
+    bool draining = false;
+    double stopTime = 0;
+    bool done1 = false, done2 = false;  // the input has nothing more from before the stop
+    // A split closed the old part as the stop came: the next part opens only for audio to write,
+    // so a stop never leaves an empty part behind.
+    bool partPending = false;
+    bool unwritable = false;  // a write after the stop failed: the rest is counted, not written
+    auto beginDrain = [&] {
+        if (draining) return;
+        draining = true;
+        stopTime = clock.StopTime();
+    };
+    // In the drain, the next block of an input captured before the stop, or none (for good).
+    auto takeBeforeStop = [&](WriterInput& in, bool& done, double& time, int& count) -> const float* {
+        if (done) return nullptr;
+        const float* block = in.Take(takeTimeoutMs, time, count);
+        if (block && time <= stopTime) return block;
+        if (block) in.ReleaseTaken();
+        done = true;
+        return nullptr;
+    };
+
     auto stallWatch = [&](int n, double lastBlock, bool& stalled) {
         const double quiet = lastStep - lastBlock;
         if (quiet > kStallSeconds && !stalled) {
@@ -272,28 +319,31 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         }
     };
 
-    while (!clock.StopSet()) {
-        const size_t queued1 = in1.QueuedCount();
-        const size_t queued2 = in2 ? in2->QueuedCount() : 0;
-        if (queued1 > 0) missing1 = false;
-        if (queued2 > 0) missing2 = false;
-        if (queued1 == 0 && queued2 == 0) {
-            if (clock.WaitStop(kIdleSleepMs)) break;
-            if (!dead1 && !in1.ThreadAlive()) {
-                Log::Warn("Mic 1 thread died unexpectedly");
-                dead1 = true;
-                const bool continuing = settings.ContinueOnMicDisconnect && in2 && !dead2;
-                if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(1, continuing);
-                if (!continuing) break;
+    for (;;) {
+        if (!draining && clock.StopSet()) beginDrain();
+        if (!draining) {
+            const size_t queued1 = in1.QueuedCount();
+            const size_t queued2 = in2 ? in2->QueuedCount() : 0;
+            if (queued1 > 0) missing1 = false;
+            if (queued2 > 0) missing2 = false;
+            if (queued1 == 0 && queued2 == 0) {
+                if (clock.WaitStop(kIdleSleepMs)) continue;
+                if (!dead1 && !in1.ThreadAlive()) {
+                    Log::Warn("Mic 1 thread died unexpectedly");
+                    dead1 = true;
+                    const bool continuing = settings.ContinueOnMicDisconnect && in2 && !dead2;
+                    if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(1, continuing);
+                    if (!continuing) break;
+                }
+                if (in2 && !dead2 && !in2->ThreadAlive()) {
+                    Log::Warn("Mic 2 thread died unexpectedly");
+                    dead2 = true;
+                    const bool continuing = settings.ContinueOnMicDisconnect && !dead1;
+                    if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(2, continuing);
+                    if (!continuing) break;
+                }
+                if (clock.Now() - lastStep <= blockSec + 0.05) continue;
             }
-            if (in2 && !dead2 && !in2->ThreadAlive()) {
-                Log::Warn("Mic 2 thread died unexpectedly");
-                dead2 = true;
-                const bool continuing = settings.ContinueOnMicDisconnect && !dead1;
-                if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(2, continuing);
-                if (!continuing) break;
-            }
-            if (clock.Now() - lastStep <= blockSec + 0.05) continue;
         }
 
         // Both blocks go back to their inputs however this step ends.
@@ -302,11 +352,16 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             ~Held() {
                 if (input) input->ReleaseTaken();
             }
+            void Release() noexcept {
+                if (input) input->ReleaseTaken();
+                input = nullptr;
+            }
         } held1, held2;
 
         double time1 = 0;
         int count1 = 0;
-        const float* block1 = in1.Take(missing1 ? 0 : takeTimeoutMs, time1, count1);
+        const float* block1 = draining ? takeBeforeStop(in1, done1, time1, count1)
+                                       : in1.Take(missing1 ? 0 : takeTimeoutMs, time1, count1);
         if (block1) {
             held1.input = &in1;
             missing1 = false;
@@ -314,17 +369,17 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         } else {
             missing1 = true;
             time1 = clock.Now();
-            block1 = silence.data();
-            count1 = static_cast<int>(silence.size());
         }
 
-        const float* block2 = nullptr;
+        double time2 = 0;
         int count2 = 0;
+        const float* block2 = nullptr;
         if (in2) {
             for (;;) {
-                double time2 = 0;
-                block2 = in2->Take(missing2 ? 0 : takeTimeoutMs, time2, count2);
-                if (block2 && time2 < time1 - kLagSeconds) {
+                block2 = draining ? takeBeforeStop(*in2, done2, time2, count2)
+                                  : in2->Take(missing2 ? 0 : takeTimeoutMs, time2, count2);
+                // In the drain input 1 may have nothing left: input 2's own audio is still kept.
+                if (block2 && (held1.input || !draining) && time2 < time1 - kLagSeconds) {
                     in2->ReleaseTaken();
                     continue;
                 }
@@ -336,26 +391,51 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 started2 = true;
             } else {
                 missing2 = true;
-                block2 = silence.data();
-                count2 = static_cast<int>(silence.size());
             }
         }
-        const bool silent1 = !held1.input, silent2 = in2 && !held2.input;
-        // A take cut short by the stop (its reader ends with it) found no gap in the audio: the
-        // recording ends with the step before, as it does for the blocks still queued, so the file
-        // holds no silence that the count does not.
-        if ((silent1 || silent2) && clock.StopSet()) break;
 
-        lastStep = clock.Now();
-        if (!missing1) lastBlock1 = lastStep;
-        if (in2 && !missing2) lastBlock2 = lastStep;
-        stallWatch(1, lastBlock1, stall1);
-        if (in2) stallWatch(2, lastBlock2, stall2);
+        if (!draining && clock.StopSet()) {
+            // The stop came during the takes: a block stamped after it is not recorded, and an
+            // input whose take found nothing is asked again, now for what came before the stop.
+            beginDrain();
+            if (held1.input && time1 > stopTime) held1.Release(), done1 = true;
+            if (held2.input && time2 > stopTime) held2.Release(), done2 = true;
+        }
+        const bool silent1 = !held1.input, silent2 = in2 && !held2.input;
+        if (draining && silent1 && (!in2 || silent2)) {
+            if (done1 && (!in2 || done2)) break;
+            continue;
+        }
+        if (silent1) block1 = silence.data(), count1 = static_cast<int>(silence.size());
+        if (silent2) block2 = silence.data(), count2 = static_cast<int>(silence.size());
+
+        if (!draining) {
+            lastStep = clock.Now();
+            if (!missing1) lastBlock1 = lastStep;
+            if (in2 && !missing2) lastBlock2 = lastStep;
+            stallWatch(1, lastBlock1, stall1);
+            if (in2) stallWatch(2, lastBlock2, stall2);
+        }
 
         if (Paused.load(std::memory_order_acquire)) continue;
-        // Counted as written: silence taken during a pause never reaches the file.
-        if (silent1 && (started1 || stall1)) Session->SilenceBlocks.Add(1);
-        if (silent2 && (started2 || stall2)) Session->SilenceBlocks.Add(1);
+        // Counted as written: silence taken during a pause never reaches the file. After the stop
+        // an input without more audio has simply ended: the silence beside the other's last blocks
+        // is no substitution.
+        if (!draining && silent1 && (started1 || stall1)) Session->SilenceBlocks.Add(1);
+        if (!draining && silent2 && (started2 || stall2)) Session->SilenceBlocks.Add(1);
+
+        if (draining && !unwritable) {
+            std::string error;
+            if (partPending) {
+                partPending = false;
+                if (OpenNextPart(writer, error)) closedPart.clear();
+            }
+            if (!writer || !writer->IsOpen()) unwritable = true;
+        }
+        if (unwritable) {
+            Session->DroppedBlocks.Add((silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0));
+            continue;
+        }
 
         // A block is never longer than the buffers the writer sized for it.
         const int frames = std::min(count1 / 2, BufferFrames);
@@ -366,18 +446,31 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             std::fill(out2.begin() + static_cast<ptrdiff_t>(frames2) * channels, out2.end(), 0.0f);
             MixInto(out1.data(), out2.data(), static_cast<size_t>(frames) * channels);
         }
-        writer->Write(out1, 0, static_cast<size_t>(frames) * channels);
+        if (!draining) {
+            writer->Write(out1, 0, static_cast<size_t>(frames) * channels);
+        } else {
+            try {
+                writer->Write(out1, 0, static_cast<size_t>(frames) * channels);
+            } catch (const std::exception& e) {
+                // The user has stopped: the report counts what could not be written (a full disk,
+                // a drive gone) rather than a second error on top of the stop.
+                Log::Error(std::string("Could not write the audio captured before the stop: ") + e.what());
+                unwritable = true;
+                Session->DroppedBlocks.Add((silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0));
+                continue;
+            }
+        }
         FramesCommitted.fetch_add(frames);
 
-        if (lastStep - lastFlush > kFlushSeconds) {
+        if (!draining && lastStep - lastFlush > kFlushSeconds) {
             // UpdateSizes hands the buffered samples to the file first: no separate Flush is needed.
             writer->UpdateSizes();
             lastFlush = lastStep;
             WriteJournal(false);
         }
 
-        // After the stop no new part begins: it would stay empty.
-        if (SplitRequested.load(std::memory_order_acquire) && !clock.StopSet()) {
+        // After the stop no new part begins unless there is audio for it.
+        if (SplitRequested.load(std::memory_order_acquire) && !draining && !clock.StopSet()) {
             SplitRequested.store(0, std::memory_order_release);
             const std::optional<std::string> root = DriveRootOf(Services.SaveFolder ? Services.SaveFolder() : "");
             try {
@@ -390,34 +483,30 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 Report(Callbacks.OnError, text);
                 break;
             }
+            closedPart = CurrentFile();
             if (root && !IsSystemDrive(*root) && !Services.Exists(platform::U8Path(*root))) {
                 Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
                 break;
             }
-            // Closing forces the part to the disk, seconds on a slow drive: a stop that came meanwhile
-            // ends the recording with the part just closed.
-            if (clock.StopSet()) break;
-            Session->SplitCount.fetch_add(1);
-            const int part = PartNumber.fetch_add(1) + 1;
-            try {
-                writer.reset();
-                writer = CreatePartFile(Services.TimestampNow(), part, true);
-                Log::Info("Successfully opened next split file: " + platform::PathText(CurrentFile()));
-            } catch (const std::exception& e) {
-                const std::string text = std::string("Failed to open next split file: ") + e.what();
-                Log::Error(text);
-                writer.reset();
-                Report(Callbacks.OnError, text);
+            // Closing forces the part to the disk, seconds on a slow drive: a stop that came
+            // meanwhile finds the blocks of those seconds still queued.
+            if (clock.StopSet()) {
+                beginDrain();
+                partPending = true;
+                continue;
+            }
+            std::string error;
+            if (!OpenNextPart(writer, error)) {
+                Report(Callbacks.OnError, error);
                 break;
             }
-            FramesCommitted.store(0);
-            WriteJournal(false);
-            if (Callbacks.OnSplit) Callbacks.OnSplit();
+            closedPart.clear();
         }
     }
 }
 
-void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError) noexcept {
+void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError,
+                             const fs::path& closedPart) noexcept {
     if (Input1) Input1->ClearRunning();
     if (Input2) Input2->ClearRunning();
     try {
@@ -427,9 +516,11 @@ void RecorderState::Finalize(Rf64Writer* writer, const std::optional<std::string
             EndJournal(true);
             Session->Error = *splitCloseError;
             Session->Status.store(FinalizationStatus::FinalizationFailed);
-        } else if (writer && writer->IsOpen()) {
-            const fs::path path = CurrentFile();
-            writer->Close();
+        } else if ((writer && writer->IsOpen()) || !closedPart.empty()) {
+            // The recording's last file is verified however it came to be closed: by this close,
+            // or by a split that no later part followed.
+            const fs::path path = writer && writer->IsOpen() ? CurrentFile() : closedPart;
+            if (writer && writer->IsOpen()) writer->Close();
             WriteJournal(true);
             Session->Status.store(FinalizationStatus::Success);
             if (!Services.Verify(path, Channels, SampleRate)) {

@@ -51,6 +51,9 @@ public:
     [[nodiscard]] virtual bool StopSet() = 0;
     // Sleeps up to ms, returning early when the stop signal is set; true when it is set.
     virtual bool WaitStop(int ms) = 0;
+    // The session time at which the stop was asked for; read once the stop signal is set. Blocks
+    // stamped no later than this were captured before the stop.
+    [[nodiscard]] virtual double StopTime() = 0;
 };
 
 // Settings the writer reads once when its thread starts.
@@ -166,11 +169,18 @@ public:
     void WriteJournal(bool cleanClose) noexcept;
 
     // The writer thread's last act: closes and verifies the file, sets the status, handles the
-    // journal, and drains the readers. splitCloseError names a split whose file failed to close.
-    void Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError) noexcept;
+    // journal, and drains the readers. splitCloseError names a split whose file failed to close;
+    // closedPart is the part a split closed when no later part was opened (empty otherwise), the
+    // recording's last file, verified like a file closed here.
+    void Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError,
+                  const std::filesystem::path& closedPart = {}) noexcept;
 
 private:
-    void WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError);
+    void WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError,
+                    std::filesystem::path& closedPart);
+    // Opens the part after a split (part number, clash counter, journal, OnSplit); false, with
+    // the error logged and no file open, when it cannot be created.
+    bool OpenNextPart(std::unique_ptr<Rf64Writer>& writer, std::string& error);
     // Creates the file of partNumber with the time stamp, taking the next clash counter while the
     // name is taken; publishes it as CurrentFile.
     std::unique_ptr<Rf64Writer> CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix);

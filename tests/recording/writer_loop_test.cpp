@@ -36,15 +36,21 @@ class FakeWorld : public WriterClock {
 public:
     double now = 0.0, stopAt = 1e9;
     bool stop = false;
+    double stopTime = -1.0;  // when the stop came
     std::vector<std::function<void(FakeWorld&)>> hooks;  // run at every step of time
 
     double Now() override { return now; }
     bool StopSet() override { return stop; }
     bool WaitStop(int ms) override { return AdvanceTo(now + ms / 1000.0), stop; }
+    double StopTime() override { return stopTime >= 0 ? stopTime : now; }
+    void Stop() {
+        if (!stop) stop = true, stopTime = now;
+    }
     void AdvanceTo(double t) {
         if (t < now) return;
         now = t;
-        if (now >= stopAt) stop = true;
+        // A stop key pressed at stopAt, whatever the writer was doing then.
+        if (now >= stopAt && !stop) stop = true, stopTime = stopAt;
         for (auto& h : hooks) h(*this);
     }
 };
@@ -69,12 +75,15 @@ public:
     // Runs when a take finds the queue empty, before it waits.
     std::function<void()> onEmptyTake;
 
+    std::vector<double> delivered;  // the stamp of every block that reached the queue
+
     // Puts a block into the queue now, stamped with an arbitrary time.
     void Inject(double stamp, float v) {
         if (queue_.size() >= capacity) {
             ++dropped;
             return;
         }
+        delivered.push_back(stamp);
         queue_.push_back({stamp, std::vector<float>(2 * static_cast<size_t>(frames_), v)});
     }
 
@@ -381,13 +390,15 @@ TEST_F(WriterLoopTest, AStopDuringATakeWritesNoSilenceItDoesNotCount) {
     const struct {
         const char* name;
         bool twoInputs;
-        int16_t full;  // a frame with every input present
+        int16_t full;         // a frame with every input present
+        int64_t aloneAtEnd;   // frames of input 1 alone that end the file
     } cases[] = {
         // Input 2 goes quiet; the stop arrives while the writer waits for its block, and its
-        // reader ends with the stop.
-        {"second input ends with the stop", true, 12288},
+        // reader ends with the stop. Input 1's block of that step was captured before the stop:
+        // it ends the file, beside the end of input 2.
+        {"second input ends with the stop", true, 12288, kFrames},
         // The one input pauses for a moment and the stop arrives inside the writer's wait.
-        {"one input, stop inside the wait", false, 8192},
+        {"one input, stop inside the wait", false, 8192, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -397,7 +408,7 @@ TEST_F(WriterLoopTest, AStopDuringATakeWritesNoSilenceItDoesNotCount) {
             AddSecondInput();
             in2_->delivering = [](double t) { return t < 1.0; };
             in2_->onEmptyTake = [this] {
-                if (world_.now >= 1.0) world_.stop = true, in2_->alive = false;
+                if (world_.now >= 1.0) world_.Stop(), in2_->alive = false;
             };
         } else {
             in1_->delivering = [](double t) { return t < 1.0; };
@@ -410,9 +421,11 @@ TEST_F(WriterLoopTest, AStopDuringATakeWritesNoSilenceItDoesNotCount) {
         ExpectCleanFinish();
         ASSERT_EQ(Wavs().size(), 1u);
         const auto samples = Samples(Wavs()[0]);
-        EXPECT_EQ(FramesOtherThan(samples, c.full), state_->Session->SilenceBlocks.load() * int64_t{kFrames});
+        const auto frames = static_cast<int64_t>(samples.size() / 2);
+        EXPECT_EQ(FramesOtherThan(samples, c.full), c.aloneAtEnd);
+        for (int64_t f = frames - c.aloneAtEnd; f < frames; ++f) ASSERT_EQ(samples[2 * f], 8192) << f;
         EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
-        EXPECT_NEAR(static_cast<double>(samples.size() / 2), 1.0 * 48000, 2.0 * kFrames);
+        EXPECT_NEAR(static_cast<double>(frames), 1.0 * 48000, 2.0 * kFrames);
     }
 }
 
@@ -481,7 +494,7 @@ TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
         std::shared_ptr<testing::MemoryDisk> firstPart;
         if (c.duringClose) {
             firstPart = std::make_shared<testing::MemoryDisk>();
-            firstPart->onFlushToDisk = [this] { world_.stop = true; };
+            firstPart->onFlushToDisk = [this] { world_.Stop(); };
             state_->Services.CreateFile = [&, platformCreate](const fs::path& p, int r, int ch, int b) {
                 if (!firstPart->closed && firstPart->bytes.empty())
                     return std::make_unique<Rf64Writer>(std::make_unique<testing::MemoryFile>(firstPart), r, ch, b);
@@ -498,21 +511,184 @@ TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
             });
             stopAt = 1.1;
         }
+        // The part the recording ends with is verified however it was closed, and what the
+        // verification says is the recording's status.
+        std::vector<fs::path> verified;
+        state_->Services.Verify = [&](const fs::path& p, int, int) { return verified.push_back(p), false; };
         Run(stopAt);
         EXPECT_TRUE(world_.stop);
+        const fs::path part1 = dir_ / "rec_20240105_093000_part0001.wav";
         if (c.duringClose) {
             EXPECT_TRUE(firstPart->closed);
             EXPECT_TRUE(Wavs().empty()) << Wavs().front();
         } else {
-            EXPECT_EQ(Wavs(), std::vector<fs::path>{dir_ / "rec_20240105_093000_part0001.wav"});
+            EXPECT_EQ(Wavs(), std::vector<fs::path>{part1});
             EXPECT_TRUE(WavFile::Verify(Wavs().at(0), 2, 48000));
         }
+        EXPECT_EQ(verified, std::vector<fs::path>{part1});
+        EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::ClosedWithWarnings);
+        EXPECT_TRUE(errors_.empty());
         EXPECT_EQ(splits_, 0);
         EXPECT_EQ(state_->Session->SplitCount.load(), 0);
         EXPECT_EQ(state_->PartNumber.load(), 1);
-        ExpectCleanFinish();
         EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
         EXPECT_FALSE(fs::exists(state_->JournalPath));
+    }
+}
+
+// A file on a drive that is slow or fails: forcing it to the disk and writing to it run hooks
+// first, which move the simulated clock or throw as such a drive would.
+class HookedFile final : public AudioFile {
+public:
+    HookedFile(std::unique_ptr<AudioFile> file, std::function<void()> beforeFlush, std::function<void()> beforeWrite)
+        : file_(std::move(file)), beforeFlush_(std::move(beforeFlush)), beforeWrite_(std::move(beforeWrite)) {}
+    size_t ReadAt(uint64_t offset, void* out, size_t size) override { return file_->ReadAt(offset, out, size); }
+    void WriteAt(uint64_t offset, const void* data, size_t size) override {
+        if (beforeWrite_) beforeWrite_();
+        file_->WriteAt(offset, data, size);
+    }
+    uint64_t Size() override { return file_->Size(); }
+    void Truncate(uint64_t size) override { file_->Truncate(size); }
+    void FlushToDisk() override {
+        if (beforeFlush_) beforeFlush_();
+        file_->FlushToDisk();
+    }
+    void Close() override { file_->Close(); }
+
+private:
+    std::unique_ptr<AudioFile> file_;
+    std::function<void()> beforeFlush_, beforeWrite_;
+};
+
+// The default format (2048-frame blocks, a queue of 100 blocks holds about 4.3 s), splits every
+// 5 s on a drive where forcing a part to the disk takes 3 s, and the stop key at 12.25 s: the
+// second split's close runs from 10 s to 13 s, so the stop comes while it is forcing part 2 out.
+class SlowDriveTest : public WriterLoopTest {
+protected:
+    static constexpr int kDefaultFrames = 2048;
+    static constexpr double kDefaultSec = kDefaultFrames / 48000.0;
+    static constexpr double kStopAt = 12.25;
+
+    void Prepare(bool twoInputs, bool splits) {
+        NextCase();
+        state_->BufferFrames = kDefaultFrames;
+        state_->AutoSplitSecs = splits ? 5 : 0;
+        state_->Input1 = in1_ = std::make_shared<FakeInput>(world_, 1, kDefaultFrames, kDefaultSec);
+        in1_->capacity = InputReader::kQueueBound;
+        if (twoInputs) {
+            state_->Input2 = in2_ = std::make_shared<FakeInput>(world_, 2, kDefaultFrames, kDefaultSec);
+            in2_->capacity = InputReader::kQueueBound;
+        }
+        nextSplit_ = splits ? 5.0 : 1e9;
+        world_.hooks.push_back([this](FakeWorld& w) {
+            if (w.now >= nextSplit_ && !w.stop) state_->SplitRequested = 1, nextSplit_ += 5.0;
+        });
+        beforeWrite = nullptr;
+        refuseAfterStop = false;
+        state_->Services.CreateFile = [this](const fs::path& p, int r, int ch, int b) {
+            if (refuseAfterStop && world_.stop) throw IoError("There is not enough space on the disk.", 112);
+            auto file = std::make_unique<HookedFile>(
+                OpenAudioFile(p, FileAccess::CreateNewWrite), [this] { world_.AdvanceTo(world_.now + 3.0); },
+                [this] {
+                    if (beforeWrite) beforeWrite();
+                });
+            return std::make_unique<Rf64Writer>(std::move(file), r, ch, b);
+        };
+        verified.clear();
+        state_->Services.Verify = [this](const fs::path& p, int ch, int r) {
+            verified.push_back(p);
+            return WavFile::Verify(p, ch, r);
+        };
+    }
+    // Frames of the blocks input 1 delivered before the stop, and frames in all parts on disk.
+    int64_t FramesBeforeStop() const {
+        int64_t blocks = 0;
+        for (double t : in1_->delivered) blocks += t <= world_.stopTime;
+        return blocks * kDefaultFrames;
+    }
+    int64_t FramesOnDisk() const {
+        int64_t frames = 0;
+        for (const auto& p : Wavs()) frames += static_cast<int64_t>(Samples(p).size() / 2);
+        return frames;
+    }
+
+    double nextSplit_ = 1e9;
+    std::function<void()> beforeWrite;
+    bool refuseAfterStop = false;
+    std::vector<fs::path> verified;
+};
+
+TEST_F(SlowDriveTest, AStopKeepsEveryBlockCapturedBeforeIt) {
+    const struct {
+        const char* name;
+        bool twoInputs, splits;
+        double writeHeldAt;  // from then on the next write is held up for 2 s
+        size_t parts;
+    } cases[] = {
+        {"stop during a split's slow close", false, true, 1e9, 3},
+        {"two inputs, stop during a split's slow close", true, true, 1e9, 3},
+        // A write held up from 11 s to 13 s leaves the writer that far behind at the stop.
+        {"stop while the writer is behind", false, false, 11.0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(c.twoInputs, c.splits);
+        bool held = false;
+        beforeWrite = [&] {
+            if (!held && world_.now >= c.writeHeldAt) held = true, world_.AdvanceTo(world_.now + 2.0);
+        };
+        Run(kStopAt);
+        ExpectCleanFinish();
+        EXPECT_EQ(world_.stopTime, kStopAt);
+        EXPECT_GT(world_.now, kStopAt) << "the writer was behind when the stop came";
+        EXPECT_EQ(in1_->dropped, 0);
+        EXPECT_EQ(state_->Session->DroppedBlocks.load(), 0);
+        EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        const auto parts = Wavs();
+        ASSERT_EQ(parts.size(), c.parts);
+        for (const auto& p : parts) EXPECT_TRUE(WavFile::Verify(p, 2, 48000)) << p;
+        EXPECT_EQ(verified, std::vector<fs::path>{parts.back()});
+        // Every block captured before the stop is in the parts, and nothing captured after it.
+        EXPECT_EQ(FramesOnDisk(), FramesBeforeStop());
+        EXPECT_EQ(splits_, static_cast<int>(c.parts) - 1);
+        // The two inputs stay paired to the end: every frame holds both.
+        const auto last = Samples(parts.back());
+        EXPECT_EQ(FramesOtherThan(last, last.at(0)), 0);
+    }
+}
+
+TEST_F(SlowDriveTest, AudioFromBeforeTheStopThatCannotBeWrittenIsCountedAsDropped) {
+    const struct {
+        const char* name;
+        bool refusePart;  // the part after the split cannot be created
+        bool failWrites;  // every write after the stop fails
+        FinalizationStatus status;
+    } cases[] = {
+        // Part 2 closed and verified; what was meant for part 3 is lost, and counted.
+        {"the next part cannot be created", true, false, FinalizationStatus::Success},
+        // The part that is open cannot take the rest, and cannot be closed cleanly either.
+        {"the disk is full after the stop", false, true, FinalizationStatus::FinalizationFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(false, c.refusePart);
+        refuseAfterStop = c.refusePart;
+        bool held = false;
+        beforeWrite = [&] {
+            if (c.failWrites && world_.stop) throw IoError("There is not enough space on the disk.", 112);
+            if (!c.refusePart && !held && world_.now >= 11.0) held = true, world_.AdvanceTo(world_.now + 2.0);
+        };
+        Run(kStopAt);
+        // The user stopped: the loss is told by the report's counts, not by an error on top.
+        EXPECT_TRUE(errors_.empty()) << errors_.front();
+        EXPECT_EQ(state_->Session->Status.load(), c.status);
+        const int64_t dropped = state_->Session->DroppedBlocks.load();
+        EXPECT_GE(dropped, 1);
+        if (c.refusePart) {
+            EXPECT_EQ(dropped * kDefaultFrames, FramesBeforeStop() - FramesOnDisk());
+            EXPECT_EQ(verified, std::vector<fs::path>{Wavs().back()});
+            EXPECT_EQ(Wavs().size(), 2u);
+        }
     }
 }
 
@@ -612,8 +788,7 @@ TEST_F(WriterLoopTest, StartupWaitEndsWithoutAFile) {
     in1_->error = "endpoint gone";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        world_.now = 0;
-        world_.stop = false;
+        world_ = FakeWorld();
         errors_.clear();
         in1_->settled = c.settles;
         in1_->failed = c.fails;
