@@ -128,6 +128,12 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
         }
     }
     if (!started) return 0.0;
+    // The leading digit's power of ten is exponent + lead, with |lead| below the length of digits.
+    // Past the ends of the range no arithmetic is needed. Compared this way, the exponent on its
+    // own side, no exponent can overflow, and past here exponent + pointShift is within -1125..309.
+    const long long lead = pointShift + kept - 1;
+    if (exponent > 309 - lead) return std::numeric_limits<double>::infinity();
+    if (exponent < -325 - lead) return 0.0;
     if (droppedNonZero) {
         num.MulAdd(10, 1);
         --pointShift;
@@ -142,12 +148,6 @@ double DecimalToDouble(std::string_view digits, long long exponent) noexcept {
         const double m = static_cast<double>(small);
         return e >= 0 ? m * kPow10[e] : m / kPow10[-e];
     }
-    // With the leading digit's power of ten, the far ends need no arithmetic.
-    // (Digit counts and the exponent are bounded well inside long long by the caller's clamp.)
-    const long long leading = e + (kept + (droppedNonZero ? 1 : 0)) - 1;
-    if (leading > 309) return std::numeric_limits<double>::infinity();
-    if (leading < -325) return 0.0;
-
     // Value = num / den * 2^e, both integers.
     BigInt den(1);
     if (e >= 0) num.MulPow5(e);

@@ -57,41 +57,39 @@ bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 // and nothing else. Converts with a correctly rounded reader; out of range goes to infinity
 // or zero like any IEEE reader.
 bool ParseFloatRun(std::string_view s, double& value) noexcept {
-    size_t i = 0;
+    const char* p = s.data();
+    const char* const end = p + s.size();
     bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    const size_t mantissaStart = i;
-    long long digits = 0, firstNonZero = -1;
+    if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const char* const mantissa = p;
     bool seenPoint = false;
-    for (; i < s.size(); ++i) {
-        if (IsDigit(s[i])) {
-            if (s[i] != '0' && firstNonZero < 0) firstNonZero = digits;
-            ++digits;
-        } else if (s[i] == '.' && !seenPoint) {
-            seenPoint = true;
-        } else {
-            break;
-        }
+    for (; p != end; ++p) {
+        if (*p == '.' && !seenPoint) seenPoint = true;
+        else if (!IsDigit(*p)) break;
     }
-    if (digits == 0) return false;
-    const size_t mantissaEnd = i;
+    const size_t mantissaLength = static_cast<size_t>(p - mantissa);
+    if (mantissaLength == (seenPoint ? 1u : 0u)) return false;  // no digit
+    // The mantissa's leading nonzero digit stands at 10^k with |k| < mantissaLength, so with an
+    // exponent of mantissaLength + 400 or more either way the number is above 1e400 or below
+    // 1e-400 whatever its digits: infinity or zero. The exponent is read exactly up to there and
+    // held there, where it changes nothing and fits a long long with room to spare.
+    const long long limit = static_cast<long long>(mantissaLength) + 400;
     long long exponent = 0;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
         bool negExp = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) negExp = s[i++] == '-';
-        size_t expDigits = 0;
-        for (; i < s.size() && IsDigit(s[i]); ++i, ++expDigits)
-            exponent = std::min<long long>(exponent * 10 + (s[i] - '0'), 100000000);
-        if (expDigits == 0) return false;
+        if (p != end && (*p == '+' || *p == '-')) negExp = *p++ == '-';
+        const char* const expDigits = p;
+        for (; p != end && IsDigit(*p); ++p) {
+            const int d = *p - '0';
+            exponent = exponent > (limit - d) / 10 ? limit : exponent * 10 + d;
+        }
+        if (p == expDigits) return false;
         if (negExp) exponent = -exponent;
     }
-    if (i != s.size()) return false;
-    if (firstNonZero < 0) {
-        value = negative ? -0.0 : 0.0;
-        return true;
-    }
-    const double parsed = DecimalToDouble(s.substr(mantissaStart, mantissaEnd - mantissaStart), exponent);
+    if (p != end) return false;
+    // A mantissa of zeros converts to zero, and "-0" to negative zero.
+    const double parsed = DecimalToDouble(std::string_view(mantissa, mantissaLength), exponent);
     value = negative ? -parsed : parsed;
     return true;
 }

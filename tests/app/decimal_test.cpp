@@ -56,6 +56,22 @@ TEST(DecimalToDouble, BoundariesOfTheRangeAndOfTheText) {
     for (const auto& c : cases) EXPECT_EQ(Convert(c.text), c.expected) << c.text;
 }
 
+// Any exponent is taken as it is: it is held against the leading digit's place before the two are
+// added, so even the ends of long long give infinity or zero; leading or trailing zeros and the
+// point's place move nothing.
+TEST(DecimalToDouble, ExponentsAtTheEndsOfLongLong) {
+    constexpr long long kMax = std::numeric_limits<long long>::max();
+    constexpr long long kMin = std::numeric_limits<long long>::min();
+    const struct { const char* digits; long long exponent; double expected; } cases[] = {
+        {"1", kMax, kInf}, {"1000", kMax, kInf}, {"0.0001", kMax, kInf}, {"12345", kMax - 3, kInf},
+        {"1", kMin, 0.0}, {"1000", kMin, 0.0}, {"0.0001", kMin, 0.0}, {"0.00012345", kMin + 3, 0.0},
+        {"0000.0001", 4, 1.0}, {"10000.000", -4, 1.0}, {"0.00001", 313, 1e308},
+        {"100000", -328, 1e-323}, {"100000", -330, 0.0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecimalToDouble(c.digits, c.exponent), c.expected) << c.digits << "e" << c.exponent;
+}
+
 // Every midpoint between neighbouring doubles, normal and subnormal: exactly on it ties to the even
 // neighbour; the smallest step either side, even 900 digits down (past what is kept), decides.
 TEST(DecimalToDouble, MidpointsTieToEvenAndTheFarthestDigitDecides) {

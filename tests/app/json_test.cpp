@@ -69,6 +69,8 @@ TEST(JsonReader, Values) {
         {"+5", 5},      {"007", 7},     {".5", 0.5},      {"5.", 5},         {"-0.25", -0.25},
         {"1E3", 1000},  {"1e+2", 100},  {"25e-1", 2.5},   {"1e400", inf},    {"-1e400", -inf},
         {"1e-400", 0},  {"0.000000000000000000001e421", inf},
+        // Exponents past any long long are certainly infinite or zero.
+        {"0.001e99999999999999999999999", inf}, {"1000e-99999999999999999999999", 0},
         {"123456789012345678901234567890", 1.2345678901234568e29},
         {"true", true}, {"false", false}, {"null", nullptr},
         {"[1, \"x\", [], {}]", JsonList{1, "x", JsonList{}, JsonObject()}},
@@ -201,6 +203,51 @@ TEST(JsonText, InvariantNumberParsing) {
     EXPECT_EQ(v, 5.0);
     for (const char* bad : {"0,8", "1 000", "", "NaN", "Infinity", "0x10", "1e", "--1"})
         EXPECT_FALSE(TryParseInvariantDouble(bad, v)) << bad;
+}
+
+// Over 10^8 mantissa digits, as only a settings file of over 100 MB holds: the value is that of
+// the digits and the whole exponent, leading and trailing zeros included, and the exponent is cut
+// short only where the number is certainly infinite or zero anyway. (Under the Debug build with
+// the sanitizers, each of these numbers takes about 0.7 s to convert and 2 s to read as JSON.)
+TEST(JsonText, LongMantissasTakeTheirWholeExponent) {
+    constexpr size_t kZeros = 100000000;
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case { const char* tail; double expected; };
+    const auto check = [](std::string& text, size_t head, const Case& c) {
+        text.resize(head);
+        text += c.tail;
+        double v = -1;
+        EXPECT_TRUE(TryParseInvariantDouble(std::string_view(text).substr(5), v)) << c.tail;
+        EXPECT_EQ(v, c.expected) << text.substr(5, 3) << "..." << c.tail;
+    };
+    // Built once each, in place: "{"v":" and the mantissa, then one tail after another.
+    const auto build = [](std::string_view start, size_t zeros) {
+        std::string text;
+        text.reserve(start.size() + zeros + 40);
+        text += "{\"v\":";
+        text += start;
+        text.append(zeros, '0');
+        return text;
+    };
+    {
+        // "0." and 10^8 zeros before a 1 at 10^-100000001.
+        std::string text = build("0.", kZeros);
+        const size_t head = text.size();
+        text += "1e100000005}";
+        EXPECT_EQ(*JsonObject::ParseObject(text).GetRaw("v").AsNumber(), 10000.0);
+        for (const Case& c : {Case{"1e100000309", 1e308}, Case{"1e100000310", inf},
+                              Case{"12345678901234567890e100000020", 12345678901234567890.0},
+                              Case{"1e99999601", 0.0}})  // 1e-400
+            check(text, head, c);
+    }
+    {
+        // A 1 and 100000010 zeros, 10^100000010.
+        std::string text = build("1", kZeros + 10);
+        const size_t head = text.size();
+        text += "e-100000011}";
+        EXPECT_EQ(*JsonObject::ParseObject(text).GetRaw("v").AsNumber(), 0.1);
+        for (const Case& c : {Case{"e-100000333", 1e-323}, Case{"e-100000335", 0.0}}) check(text, head, c);
+    }
 }
 
 }  // namespace
