@@ -93,11 +93,12 @@ struct Marked {
     bool discontinuity = false;
     std::optional<int64_t> position{};   // as the engine states it; default: index x 480
     bool timed = true;
+    std::optional<uint64_t> time{};      // as the engine states it; default: index x 100000
 };
 
 // What the engine tells of its packets, read back as the frames it discarded. Each phase queues
 // its packets and reads them; a phase that "runs dry" asks for more than is there, as a reader
-// that keeps up does.
+// that keeps up does, 10 ms after each packet was captured.
 TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
     struct Phase {
         std::vector<Marked> packets;
@@ -152,11 +153,15 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
         {"a mark without a capture time still counts by the position",
          {run(0, 2, false), Phase{{{5, true, std::nullopt, false}}, false}}, 3 * 480},
         {"a marked first packet", {Phase{{{7, true}}, false}, run(8, 10, true)}, 0},
+        {"a position beyond what the capture times allow is broken",
+         {run(0, 2, false), Phase{{{2, false, int64_t{1} << 62}, {3}, {4}}, false}}, 0},
+        {"a capture time later than the packet was read is broken",
+         {run(0, 2, false), Phase{{{2, true, std::nullopt, true, uint64_t{1} << 62}, {3}}, false}}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakePackets source;
-        PacketReader reader(2, 48000, c.loopback);
+        PacketReader reader(2, 48000, c.loopback, 48000);
         std::vector<float> buffer(2 * 480 * 400);
         uint64_t discarded = 0;
         for (const Phase& phase : c.phases) {
@@ -164,7 +169,8 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
                 CapturePacket marks;
                 marks.discontinuity = m.discontinuity;
                 marks.position = static_cast<uint64_t>(m.position.value_or(m.index * 480));
-                if (m.timed) marks.time = static_cast<uint64_t>(m.index * 100000);
+                if (m.timed) marks.time = m.time.value_or(static_cast<uint64_t>(m.index * 100000));
+                marks.readTime = static_cast<uint64_t>((m.index * 10 + 10) * 10000);
                 source.Queue(480, false, marks);
             }
             const int samples = static_cast<int>(phase.packets.size()) * 960;
