@@ -83,6 +83,23 @@ void PacketReader::Anchor(const CapturePacket& packet) noexcept {
     framesSinceAnchor_ = packet.frames;
 }
 
+void PacketReader::NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept {
+    if (!packet.time || !packet.readTime) return;
+    const uint64_t now = *packet.readTime;
+    // Taken short by the engine's jitter, so that a reader just past its buffer is not held to
+    // less than the engine may really have discarded.
+    const uint64_t full = TicksIn(bufferFrames_);
+    const uint64_t buffer = full - std::min(full, kToleranceTicks);
+    if (now - std::min(now, *packet.time) > buffer) {
+        // The buffer cannot have been full before it had held the audio after the last packet
+        // read for its whole length, nor lost again what was reckoned at an earlier read.
+        const uint64_t from = std::max(lagReckonedUntil_, previousEnd.value_or(*packet.time) + buffer);
+        if (now > from) mayBeLost_ += FramesIn(now - from);
+        lastOverflow_ = now;
+    }
+    lagReckonedUntil_ = std::max(lagReckonedUntil_, now);
+}
+
 void PacketReader::Account(CapturePacket packet) {
     if (sampleRate_ < 1) return;
     const auto rate = static_cast<uint64_t>(sampleRate_);
@@ -94,6 +111,7 @@ void PacketReader::Account(CapturePacket packet) {
     if (packet.position) nextPosition_ = *packet.position + packet.frames;
     if (packet.time) previousEnd_ = *packet.time + TicksIn(packet.frames);
     const bool ranDry = std::exchange(ranDry_, false);
+    NoteLag(packet, previousEnd);
     if (!seenPacket_) {
         // The first packet has nothing to follow on from; a stream's start is often marked.
         seenPacket_ = true;
@@ -103,29 +121,35 @@ void PacketReader::Account(CapturePacket packet) {
     const uint64_t tolerance =
         std::max<uint64_t>(kTimeToleranceMs * rate / 1000, 2 * static_cast<uint64_t>(packet.frames));
     uint64_t lost = 0;
-    if (!(ranDry && idleLeavesGaps_)) {
-        if (packet.position && expectedPosition && *packet.position > *expectedPosition) {
-            const uint64_t jump = *packet.position - *expectedPosition;
-            // A jump further than the time since the last packet allows is a broken position: a
-            // driver's garbage would otherwise count as hours of lost audio. Without capture times,
-            // the reader's clock, and the buffer for how long the last packet may have waited in it.
-            std::optional<uint64_t> passed;
-            if (packet.time && previousEnd)
-                passed = FramesIn(*packet.time - std::min(*packet.time, *previousEnd));
-            else if (packet.readTime && previousRead)
-                passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *previousRead)) + bufferFrames_;
-            if (!passed || jump <= *passed + tolerance) lost = jump;
-        }
-        // The capture time tells a loss that the position does not show; it is only trusted near a
-        // marked one, where the clocks cannot have drifted apart.
-        if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
-            const uint64_t expected = *anchorTime_ + TicksIn(framesSinceAnchor_);
-            if (*packet.time > expected) {
-                const uint64_t late = FramesIn(*packet.time - expected);
-                if (late > tolerance) lost = std::max(lost, late);
-            }
+    if (packet.position && expectedPosition && *packet.position > *expectedPosition) {
+        const uint64_t jump = *packet.position - *expectedPosition;
+        // A jump further than the time since the last packet allows is a broken position: a
+        // driver's garbage would otherwise count as hours of lost audio. Without capture times,
+        // the reader's clock, and the buffer for how long the last packet may have waited in it.
+        std::optional<uint64_t> passed;
+        if (packet.time && previousEnd)
+            passed = FramesIn(*packet.time - std::min(*packet.time, *previousEnd));
+        else if (packet.readTime && previousRead)
+            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *previousRead)) + bufferFrames_;
+        if (!passed || jump <= *passed + tolerance) lost = jump;
+    }
+    // The capture time tells a loss that the position does not show; it is only trusted near a
+    // marked one, where the clocks cannot have drifted apart.
+    if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
+        const uint64_t expected = *anchorTime_ + TicksIn(framesSinceAnchor_);
+        if (*packet.time > expected) {
+            const uint64_t late = FramesIn(*packet.time - expected);
+            if (late > tolerance) lost = std::max(lost, late);
         }
     }
+    if (idleLeavesGaps_) {
+        // An output that played nothing leaves the same gaps as audio discarded: only what the
+        // reader's lag allows is counted.
+        lost = std::min(lost, mayBeLost_);
+        mayBeLost_ -= lost;
+    }
+    // What the engine discarded was captured before the reader found it behind.
+    if (packet.time && *packet.time >= lastOverflow_) mayBeLost_ = 0;
     discarded_ += lost;
     if (packet.discontinuity || lost > 0) {
         Anchor(packet);

@@ -48,8 +48,9 @@ public:
     static constexpr int kTimeToleranceMs = 50;
 
     // idleLeavesGaps: the stream may deliver nothing for a while and then go on further along
-    // (the loopback of an output that plays nothing), so a gap after a moment with nothing to
-    // read is no loss. bufferFrames: what the device's buffer holds.
+    // (the loopback of an output that plays nothing), so a gap is a loss only as far as the
+    // packets' capture and read times show the reader fell behind by more than the device's
+    // buffer of bufferFrames holds: before that the engine has no reason to discard anything.
     PacketReader(int channels, int sampleRate, bool idleLeavesGaps = false, uint32_t bufferFrames = 0) noexcept
         : channels_(channels), sampleRate_(sampleRate), idleLeavesGaps_(idleLeavesGaps), bufferFrames_(bufferFrames) {}
 
@@ -69,6 +70,8 @@ public:
 private:
     void Account(CapturePacket packet);
     void Anchor(const CapturePacket& packet) noexcept;
+    // Adds to mayBeLost_ what the engine can have discarded since the last packet was read.
+    void NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept;
     [[nodiscard]] uint64_t FramesIn(uint64_t ticks) const noexcept;
     [[nodiscard]] uint64_t TicksIn(uint64_t frames) const noexcept;
 
@@ -90,6 +93,11 @@ private:
 
     std::optional<uint64_t> previousEnd_;   // the capture time just after the last packet
     std::optional<uint64_t> previousRead_;  // when the last packet was read
+    // What the reader's lag says the engine may have discarded that no gap has shown yet, and the
+    // reader's time up to which that is reckoned and at which it last grew.
+    uint64_t mayBeLost_ = 0;
+    uint64_t lagReckonedUntil_ = 0;
+    uint64_t lastOverflow_ = 0;
 };
 
 }  // namespace twr

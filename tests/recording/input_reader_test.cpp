@@ -249,8 +249,8 @@ private:
 
 class DeviceStream final : public AudioStream {
 public:
-    DeviceStream(Overflow mode, std::shared_ptr<DeviceProbe> probe)
-        : device_(mode, 100, std::move(probe)), packets_(2, 48000, false, 100 * FakeDevice::kFrames) {}
+    DeviceStream(Overflow mode, bool loopback, std::shared_ptr<DeviceProbe> probe)
+        : device_(mode, 100, std::move(probe)), packets_(2, 48000, loopback, 100 * FakeDevice::kFrames) {}
     int Read(std::span<float> buffer, int offset, int count) override {
         return packets_.Read(device_, buffer, offset, count);
     }
@@ -270,8 +270,8 @@ private:
 class DeviceBackend final : public CaptureBackend {
 public:
     DeviceBackend(Overflow mode, std::shared_ptr<DeviceProbe> probe) : mode_(mode), probe_(std::move(probe)) {}
-    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override {
-        return std::make_unique<DeviceStream>(mode_, probe_);
+    std::unique_ptr<AudioStream> Open(const std::string&, bool loopback, int, int) override {
+        return std::make_unique<DeviceStream>(mode_, loopback, probe_);
     }
 
 private:
@@ -281,15 +281,17 @@ private:
 
 // The writer takes nothing for 2 s while the queue is full, so the reader waits and the device's
 // second of buffer overflows: what the device lost is counted with the dropped blocks, in
-// whole blocks, and logged in seconds.
+// whole blocks, and logged in seconds. A loopback's loss is counted the same way.
 TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
-    for (Overflow mode : {Overflow::RefusesNew, Overflow::KeepsOldest}) {
-        SCOPED_TRACE(mode == Overflow::RefusesNew ? "refuses new audio" : "keeps its oldest audio");
+    for (auto [mode, loopback] : {std::pair{Overflow::RefusesNew, false}, std::pair{Overflow::KeepsOldest, false},
+                                  std::pair{Overflow::RefusesNew, true}, std::pair{Overflow::KeepsOldest, true}}) {
+        SCOPED_TRACE(std::string(mode == Overflow::RefusesNew ? "refuses new audio" : "keeps its oldest audio") +
+                     (loopback ? ", loopback" : ""));
         testing::LogCapture log;
         auto session = std::make_shared<RecordingSession>();
         auto probe = std::make_shared<DeviceProbe>();
         // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
-        auto reader = std::make_shared<InputReader>(1, "{mic}", false, 48000, 480, session, session->Clock,
+        auto reader = std::make_shared<InputReader>(1, "{mic}", loopback, 48000, 480, session, session->Clock,
                                                     std::make_shared<DeviceBackend>(mode, probe), 10000);
         for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
             Block b{ArrayPool::Shared().Rent(960)};
