@@ -186,9 +186,11 @@ std::unique_ptr<Wasapi::CaptureStream> Wasapi::CaptureStream::Open(const std::st
                                    " Hz. Set the sample rate in Settings to match the device's Windows format.");
 
     // The engine may grant more than was asked for; what it really holds decides when it must
-    // discard audio that was not read.
+    // discard audio that was not read. Should it not say, the second asked for is what it holds
+    // at least: no reason to refuse a stream that opened.
     UINT32 bufferFrames = 0;
-    win::ThrowIfFailed(s->client_->GetBufferSize(&bufferFrames), "IAudioClient.GetBufferSize failed");
+    if (FAILED(s->client_->GetBufferSize(&bufferFrames)) || bufferFrames == 0)
+        bufferFrames = static_cast<UINT32>(sampleRate);
     s->leftover_ = PacketReader(channels, sampleRate, loopback, bufferFrames);
 
     hr = s->client_->GetService(kIidIAudioCaptureClient, s->captureClient_.put_void());
