@@ -63,41 +63,93 @@ int PacketReader::Read(PacketSource& source, std::span<float> buffer, int offset
 
 uint64_t PacketReader::TakeDiscardedFrames() noexcept { return std::exchange(discarded_, 0); }
 
+namespace {
+constexpr uint64_t kTicksPerSecond = 10'000'000;
+constexpr uint64_t kToleranceTicks = PacketReader::kTimeToleranceMs * kTicksPerSecond / 1000;
+}  // namespace
+
+uint64_t PacketReader::FramesIn(uint64_t ticks) const noexcept {
+    const auto rate = static_cast<uint64_t>(sampleRate_);
+    // In two steps, so that a time far off cannot overflow the product.
+    return ticks / kTicksPerSecond * rate + ticks % kTicksPerSecond * rate / kTicksPerSecond;
+}
+
+uint64_t PacketReader::TicksIn(uint64_t frames) const noexcept {
+    return frames * kTicksPerSecond / static_cast<uint64_t>(sampleRate_);
+}
+
 void PacketReader::Anchor(const CapturePacket& packet) noexcept {
     anchorTime_ = packet.time;
     framesSinceAnchor_ = packet.frames;
 }
 
-void PacketReader::Account(const CapturePacket& packet) {
-    const std::optional<uint64_t> expectedPosition = nextPosition_;
-    nextPosition_.reset();
+void PacketReader::NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept {
+    if (!packet.time || !packet.readTime) return;
+    const uint64_t now = *packet.readTime;
+    // Taken short by the engine's jitter, so that a reader just past its buffer is not held to
+    // less than the engine may really have discarded.
+    const uint64_t full = TicksIn(bufferFrames_);
+    const uint64_t buffer = full - std::min(full, kToleranceTicks);
+    if (now - std::min(now, *packet.time) > buffer) {
+        // The buffer cannot have been full before it had held the audio after the last packet
+        // read for its whole length, nor lost again what was reckoned at an earlier read.
+        const uint64_t from = std::max(lagReckonedUntil_, previousEnd.value_or(*packet.time) + buffer);
+        if (now > from) mayBeLost_ += FramesIn(now - from);
+        lastOverflow_ = now;
+    }
+    lagReckonedUntil_ = std::max(lagReckonedUntil_, now);
+}
+
+void PacketReader::Account(CapturePacket packet) {
+    if (sampleRate_ < 1) return;
+    const auto rate = static_cast<uint64_t>(sampleRate_);
+    // No audio is read before it was captured: such a capture time is broken.
+    if (packet.time && packet.readTime && *packet.time > *packet.readTime + kToleranceTicks) packet.time.reset();
+    const std::optional<uint64_t> expectedPosition = std::exchange(nextPosition_, std::nullopt);
+    const std::optional<uint64_t> previousEnd = std::exchange(previousEnd_, std::nullopt);
+    const std::optional<uint64_t> previousRead = std::exchange(previousRead_, packet.readTime);
     if (packet.position) nextPosition_ = *packet.position + packet.frames;
+    if (packet.time) previousEnd_ = *packet.time + TicksIn(packet.frames);
     const bool ranDry = std::exchange(ranDry_, false);
-    if (!seenPacket_ || sampleRate_ < 1) {
+    NoteLag(packet, previousEnd);
+    if (!seenPacket_) {
         // The first packet has nothing to follow on from; a stream's start is often marked.
         seenPacket_ = true;
         Anchor(packet);
         return;
     }
-    const auto rate = static_cast<uint64_t>(sampleRate_);
+    const uint64_t tolerance =
+        std::max<uint64_t>(kTimeToleranceMs * rate / 1000, 2 * static_cast<uint64_t>(packet.frames));
     uint64_t lost = 0;
-    if (!(ranDry && idleLeavesGaps_)) {
-        if (packet.position && expectedPosition && *packet.position > *expectedPosition)
-            lost = *packet.position - *expectedPosition;
-        // The capture time tells a loss that the position does not show; it is only trusted
-        // near a marked one, where the clocks cannot have drifted apart.
-        if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
-            const uint64_t expected = *anchorTime_ + framesSinceAnchor_ * 10'000'000 / rate;
-            if (*packet.time > expected) {
-                // In two steps, so that a capture time far off cannot overflow the product.
-                const uint64_t delta = *packet.time - expected;
-                const uint64_t late = delta / 10'000'000 * rate + delta % 10'000'000 * rate / 10'000'000;
-                const uint64_t tolerance =
-                    std::max<uint64_t>(kTimeToleranceMs * rate / 1000, 2 * static_cast<uint64_t>(packet.frames));
-                if (late > tolerance) lost = std::max(lost, late);
-            }
+    if (packet.position && expectedPosition && *packet.position > *expectedPosition) {
+        const uint64_t jump = *packet.position - *expectedPosition;
+        // A jump further than the time since the last packet allows is a broken position: a
+        // driver's garbage would otherwise count as hours of lost audio. Without capture times,
+        // the reader's clock, and the buffer for how long the last packet may have waited in it.
+        std::optional<uint64_t> passed;
+        if (packet.time && previousEnd)
+            passed = FramesIn(*packet.time - std::min(*packet.time, *previousEnd));
+        else if (packet.readTime && previousRead)
+            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *previousRead)) + bufferFrames_;
+        if (!passed || jump <= *passed + tolerance) lost = jump;
+    }
+    // The capture time tells a loss that the position does not show; it is only trusted near a
+    // marked one, where the clocks cannot have drifted apart.
+    if ((packet.discontinuity || lost > 0 || watchFrames_ > 0) && packet.time && anchorTime_) {
+        const uint64_t expected = *anchorTime_ + TicksIn(framesSinceAnchor_);
+        if (*packet.time > expected) {
+            const uint64_t late = FramesIn(*packet.time - expected);
+            if (late > tolerance) lost = std::max(lost, late);
         }
     }
+    if (idleLeavesGaps_) {
+        // An output that played nothing leaves the same gaps as audio discarded: only what the
+        // reader's lag allows is counted.
+        lost = std::min(lost, mayBeLost_);
+        mayBeLost_ -= lost;
+    }
+    // What the engine discarded was captured before the reader found it behind.
+    if (packet.time && *packet.time >= lastOverflow_) mayBeLost_ = 0;
     discarded_ += lost;
     if (packet.discontinuity || lost > 0) {
         Anchor(packet);

@@ -22,6 +22,8 @@ struct CapturePacket {
     // When the packet's first frame was captured, in units of 100 ns of the performance counter,
     // when the platform gives a time it stands behind.
     std::optional<uint64_t> time;
+    // When the reader took the packet, on the clock of time: how far behind the audio it is.
+    std::optional<uint64_t> readTime;
 };
 
 // The capture service as one packet at a time (IAudioCaptureClient on Windows).
@@ -46,10 +48,11 @@ public:
     static constexpr int kTimeToleranceMs = 50;
 
     // idleLeavesGaps: the stream may deliver nothing for a while and then go on further along
-    // (the loopback of an output that plays nothing), so a gap after a moment with nothing to
-    // read is no loss.
-    PacketReader(int channels, int sampleRate, bool idleLeavesGaps = false) noexcept
-        : channels_(channels), sampleRate_(sampleRate), idleLeavesGaps_(idleLeavesGaps) {}
+    // (the loopback of an output that plays nothing), so a gap is a loss only as far as the
+    // packets' capture and read times show the reader fell behind by more than the device's
+    // buffer of bufferFrames holds: before that the engine has no reason to discard anything.
+    PacketReader(int channels, int sampleRate, bool idleLeavesGaps = false, uint32_t bufferFrames = 0) noexcept
+        : channels_(channels), sampleRate_(sampleRate), idleLeavesGaps_(idleLeavesGaps), bufferFrames_(bufferFrames) {}
 
     // Delivers up to count samples into buffer[offset...]: first what is left of the last
     // packet, then whole ready packets, stopping at the first packet that does not fit (its rest
@@ -65,12 +68,17 @@ public:
     [[nodiscard]] uint64_t TakeDiscardedFrames() noexcept;
 
 private:
-    void Account(const CapturePacket& packet);
+    void Account(CapturePacket packet);
     void Anchor(const CapturePacket& packet) noexcept;
+    // Adds to mayBeLost_ what the engine can have discarded since the last packet was read.
+    void NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept;
+    [[nodiscard]] uint64_t FramesIn(uint64_t ticks) const noexcept;
+    [[nodiscard]] uint64_t TicksIn(uint64_t frames) const noexcept;
 
     int channels_;
     int sampleRate_;
     bool idleLeavesGaps_;
+    uint32_t bufferFrames_;
     std::vector<float> leftover_;
     int leftoverOffset_ = 0;
     int leftoverCount_ = 0;
@@ -82,6 +90,14 @@ private:
     uint64_t framesSinceAnchor_ = 0;
     uint64_t watchFrames_ = 0;  // frames left in which capture times are compared
     uint64_t discarded_ = 0;
+
+    std::optional<uint64_t> previousEnd_;   // the capture time just after the last packet
+    std::optional<uint64_t> previousRead_;  // when the last packet was read
+    // What the reader's lag says the engine may have discarded that no gap has shown yet, and the
+    // reader's time up to which that is reckoned and at which it last grew.
+    uint64_t mayBeLost_ = 0;
+    uint64_t lagReckonedUntil_ = 0;
+    uint64_t lastOverflow_ = 0;
 };
 
 }  // namespace twr

@@ -113,6 +113,19 @@ WAVEFORMATEXTENSIBLE FloatFormat(int sampleRate, int channels) {
     return f;
 }
 
+// The performance counter in units of 100 ns: the clock of the capture times GetBuffer gives.
+uint64_t PerformanceCounterTicks() noexcept {
+    static const auto frequency = [] {
+        LARGE_INTEGER f{};
+        ::QueryPerformanceFrequency(&f);
+        return static_cast<uint64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER c{};
+    ::QueryPerformanceCounter(&c);
+    const auto count = static_cast<uint64_t>(c.QuadPart);
+    return count / frequency * 10000000 + count % frequency * 10000000 / frequency;
+}
+
 std::string Hex8(HRESULT hr) {
     char text[9];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(hr));
@@ -172,6 +185,14 @@ std::unique_ptr<Wasapi::CaptureStream> Wasapi::CaptureStream::Open(const std::st
                                    std::to_string(sampleRate) +
                                    " Hz. Set the sample rate in Settings to match the device's Windows format.");
 
+    // The engine may grant more than was asked for; what it really holds decides when it must
+    // discard audio that was not read. Should it not say, the second asked for is what it holds
+    // at least: no reason to refuse a stream that opened.
+    UINT32 bufferFrames = 0;
+    if (FAILED(s->client_->GetBufferSize(&bufferFrames)) || bufferFrames == 0)
+        bufferFrames = static_cast<UINT32>(sampleRate);
+    s->leftover_ = PacketReader(channels, sampleRate, loopback, bufferFrames);
+
     hr = s->client_->GetService(kIidIAudioCaptureClient, s->captureClient_.put_void());
     if (SUCCEEDED(hr) && !s->captureClient_) hr = E_POINTER;
     win::ThrowIfFailed(hr, "GetService(IAudioCaptureClient) failed");
@@ -207,6 +228,7 @@ bool Wasapi::CaptureStream::GetPacket(CapturePacket& packet) {
     packet.discontinuity = (flags & kDiscontinuityFlag) != 0;
     packet.position = position;
     if ((flags & kTimestampErrorFlag) == 0) packet.time = time;
+    packet.readTime = PerformanceCounterTicks();
     return true;
 }
 

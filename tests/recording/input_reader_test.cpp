@@ -196,6 +196,9 @@ public:
         packet.frames = kFrames;
         packet.discontinuity = h.marked;
         packet.time = static_cast<uint64_t>(h.index) * 100000;
+        packet.readTime = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count() *
+            10);
         if (mode_ == Overflow::RefusesNew)
             packet.position = static_cast<uint64_t>(h.index) * kFrames;
         else
@@ -246,7 +249,8 @@ private:
 
 class DeviceStream final : public AudioStream {
 public:
-    DeviceStream(Overflow mode, std::shared_ptr<DeviceProbe> probe) : device_(mode, 100, std::move(probe)) {}
+    DeviceStream(Overflow mode, bool loopback, std::shared_ptr<DeviceProbe> probe)
+        : device_(mode, 100, std::move(probe)), packets_(2, 48000, loopback, 100 * FakeDevice::kFrames) {}
     int Read(std::span<float> buffer, int offset, int count) override {
         return packets_.Read(device_, buffer, offset, count);
     }
@@ -260,14 +264,14 @@ public:
 
 private:
     FakeDevice device_;
-    PacketReader packets_{2, 48000};
+    PacketReader packets_;
 };
 
 class DeviceBackend final : public CaptureBackend {
 public:
     DeviceBackend(Overflow mode, std::shared_ptr<DeviceProbe> probe) : mode_(mode), probe_(std::move(probe)) {}
-    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override {
-        return std::make_unique<DeviceStream>(mode_, probe_);
+    std::unique_ptr<AudioStream> Open(const std::string&, bool loopback, int, int) override {
+        return std::make_unique<DeviceStream>(mode_, loopback, probe_);
     }
 
 private:
@@ -277,15 +281,17 @@ private:
 
 // The writer takes nothing for 2 s while the queue is full, so the reader waits and the device's
 // second of buffer overflows: what the device lost is counted with the dropped blocks, in
-// whole blocks, and logged in seconds.
+// whole blocks, and logged in seconds. A loopback's loss is counted the same way.
 TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
-    for (Overflow mode : {Overflow::RefusesNew, Overflow::KeepsOldest}) {
-        SCOPED_TRACE(mode == Overflow::RefusesNew ? "refuses new audio" : "keeps its oldest audio");
+    for (auto [mode, loopback] : {std::pair{Overflow::RefusesNew, false}, std::pair{Overflow::KeepsOldest, false},
+                                  std::pair{Overflow::RefusesNew, true}, std::pair{Overflow::KeepsOldest, true}}) {
+        SCOPED_TRACE(std::string(mode == Overflow::RefusesNew ? "refuses new audio" : "keeps its oldest audio") +
+                     (loopback ? ", loopback" : ""));
         testing::LogCapture log;
         auto session = std::make_shared<RecordingSession>();
         auto probe = std::make_shared<DeviceProbe>();
         // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
-        auto reader = std::make_shared<InputReader>(1, "{mic}", false, 48000, 480, session, session->Clock,
+        auto reader = std::make_shared<InputReader>(1, "{mic}", loopback, 48000, 480, session, session->Clock,
                                                     std::make_shared<DeviceBackend>(mode, probe), 10000);
         for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
             Block b{ArrayPool::Shared().Rent(960)};
@@ -313,6 +319,80 @@ TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
                   std::string::npos)
             << text;
     }
+}
+
+// Packets handed over as a driver lists them, read through the product's packet reader.
+class ScriptedStream final : public AudioStream, private PacketSource {
+public:
+    ScriptedStream(std::deque<CapturePacket> packets, std::shared_ptr<std::atomic<bool>> drained)
+        : packets_(std::move(packets)), drained_(std::move(drained)) {}
+    int Read(std::span<float> buffer, int offset, int count) override {
+        return reader_.Read(*this, buffer, offset, count);
+    }
+    bool WaitForData(int) override {
+        std::this_thread::sleep_for(1ms);
+        return true;
+    }
+    bool EventDriven() const noexcept override { return false; }
+    uint64_t TakeDiscardedFrames() noexcept override { return reader_.TakeDiscardedFrames(); }
+    void Dispose() noexcept override {}
+
+private:
+    uint32_t NextPacketFrames() override {
+        if (packets_.empty()) *drained_ = true;
+        return packets_.empty() ? 0 : packets_.front().frames;
+    }
+    bool GetPacket(CapturePacket& packet) override {
+        packet = packets_.front();
+        packet.data = zeros_.data();
+        return true;
+    }
+    void ReleasePacket(uint32_t) override { packets_.pop_front(); }
+
+    std::deque<CapturePacket> packets_;
+    const std::shared_ptr<std::atomic<bool>> drained_;
+    const std::vector<float> zeros_ = std::vector<float>(2 * 480);
+    PacketReader reader_{2, 48000, false, 48000};
+};
+
+class ScriptedBackend final : public CaptureBackend {
+public:
+    explicit ScriptedBackend(std::unique_ptr<AudioStream> stream) : stream_(std::move(stream)) {}
+    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override { return std::move(stream_); }
+
+private:
+    std::unique_ptr<AudioStream> stream_;
+};
+
+// One position from a driver that returns garbage once, after a real loss: the loss is counted,
+// the garbage is not, and the count cannot come out below one (the report's "clean").
+TEST(InputReader, ABrokenPositionAfterARealLossCountsOnlyTheLoss) {
+    std::deque<CapturePacket> packets;
+    auto add = [&](uint64_t position, uint64_t frame) {
+        CapturePacket p;
+        p.frames = 480;
+        p.position = position;
+        p.time = frame * 10'000'000 / 48000;
+        p.readTime = *p.time + 100'000;
+        packets.push_back(p);
+    };
+    for (uint64_t f = 0; f <= 1440; f += 480) add(f, f);
+    add(1930, 1930);  // 10 frames lost
+    add(uint64_t{1} << 62, 2410);
+    for (uint64_t f = 2890; f < 2890 + 10 * 480; f += 480) add(f, f);
+
+    testing::LogCapture log;
+    auto session = std::make_shared<RecordingSession>();
+    auto drained = std::make_shared<std::atomic<bool>>(false);
+    auto reader = std::make_shared<InputReader>(
+        1, "{mic}", false, 48000, 480, session, session->Clock,
+        std::make_shared<ScriptedBackend>(std::make_unique<ScriptedStream>(std::move(packets), drained)), 10000);
+    reader->Start();
+    ASSERT_TRUE(WaitUntil([&] { return drained->load(); }));
+    reader->ClearRunning();
+    ASSERT_TRUE(reader->Join(5000));
+    EXPECT_FALSE(reader->Failed());
+    EXPECT_EQ(session->DroppedBlocks.load(), 1);
 }
 
 TEST(InputReader, IdleWaitAndFormatsThatCannotMakeBlocks) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <numeric>
 #include <optional>
@@ -93,15 +94,19 @@ struct Marked {
     bool discontinuity = false;
     std::optional<int64_t> position{};   // as the engine states it; default: index x 480
     bool timed = true;
+    std::optional<uint64_t> time{};      // as the engine states it; default: index x 100000
 };
 
 // What the engine tells of its packets, read back as the frames it discarded. Each phase queues
 // its packets and reads them; a phase that "runs dry" asks for more than is there, as a reader
-// that keeps up does.
+// that keeps up does. A packet is read behindMs after its capture, but not before heldUntilMs;
+// the engine's buffer holds one second.
 TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
     struct Phase {
         std::vector<Marked> packets;
         bool runsDry;
+        int64_t behindMs = 10;
+        int64_t heldUntilMs = 0;
     };
     auto run = [](int64_t from, int64_t to, bool dry) {
         Phase p{{}, dry};
@@ -117,6 +122,19 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
         p.packets.insert(p.packets.end(), more.begin(), more.end());
         return p;
     };
+    auto late = [](Phase p, int64_t behindMs, int64_t heldUntilMs = 0) {
+        p.behindMs = behindMs;
+        p.heldUntilMs = heldUntilMs;
+        return p;
+    };
+    // Packets 0-9, then the stream goes on at a marked packet 30.
+    const Phase resumesAt30 = withTail(withTail(run(0, 10, false), {{30, true}}), run(31, 40, false).packets);
+    // Packets 2-101 wait in the full buffer until the reader comes back at 2 s; the engine
+    // refuses the audio after them and marks the first packet it takes again.
+    const Phase heldRefusingNew = late(withTail(run(2, 102, false), {{200, true}}), 10, 2000);
+    // The engine keeps its newest second instead: what the reader finds first is marked.
+    const Phase heldKeepingNewest =
+        late(withTail(Phase{{{100, true}}, false}, run(101, 200, false).packets), 10, 2000);
     const struct {
         const char* name;
         std::vector<Phase> phases;
@@ -152,11 +170,24 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
         {"a mark without a capture time still counts by the position",
          {run(0, 2, false), Phase{{{5, true, std::nullopt, false}}, false}}, 3 * 480},
         {"a marked first packet", {Phase{{{7, true}}, false}, run(8, 10, true)}, 0},
+        {"a loopback 300 ms behind: the buffer held everything, the output played nothing",
+         {late(resumesAt30, 300)}, 0, true},
+        {"a microphone 300 ms behind: the jump is the device's own", {late(resumesAt30, 300)}, 20 * 480},
+        {"a loopback held up past its buffer, the engine refusing new audio",
+         {run(0, 2, false), heldRefusingNew}, 98 * 480, true},
+        {"a loopback held up past its buffer, the engine keeping its newest audio",
+         {run(0, 2, false), heldKeepingNewest}, 98 * 480, true},
+        {"a loopback's later gap while it keeps up owes nothing to the hold-up before",
+         {run(0, 2, false), heldRefusingNew, run(201, 210, false), Phase{{{400, true}}, false}}, 98 * 480, true},
+        {"a position beyond what the capture times allow is broken",
+         {run(0, 2, false), Phase{{{2, false, int64_t{1} << 62}, {3}, {4}}, false}}, 0},
+        {"a capture time later than the packet was read is broken",
+         {run(0, 2, false), Phase{{{2, true, std::nullopt, true, uint64_t{1} << 62}, {3}}, false}}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakePackets source;
-        PacketReader reader(2, 48000, c.loopback);
+        PacketReader reader(2, 48000, c.loopback, 48000);
         std::vector<float> buffer(2 * 480 * 400);
         uint64_t discarded = 0;
         for (const Phase& phase : c.phases) {
@@ -164,7 +195,9 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
                 CapturePacket marks;
                 marks.discontinuity = m.discontinuity;
                 marks.position = static_cast<uint64_t>(m.position.value_or(m.index * 480));
-                if (m.timed) marks.time = static_cast<uint64_t>(m.index * 100000);
+                if (m.timed) marks.time = m.time.value_or(static_cast<uint64_t>(m.index * 100000));
+                marks.readTime = static_cast<uint64_t>(
+                    std::max((m.index * 10 + phase.behindMs) * 10000, phase.heldUntilMs * 10000));
                 source.Queue(480, false, marks);
             }
             const int samples = static_cast<int>(phase.packets.size()) * 960;
