@@ -66,7 +66,14 @@ wine_suite "$root/tools/wine/trixie_chroot.sh" run --skip-window --jobs "$jobs"
 echo "== ARM64 build under emulation (Debian 13 arm64, Wine 10, qemu)"
 wine_suite "$root/tools/wine/arm64_root.sh" run --jobs "$jobs"
 
+# Another check of the harness, out of the counts like the first, once both roots are made: each
+# run hides /tmp behind a private one, which must not hide a checkout there.
+echo "== Wine harness: the Debian 13 roots from a checkout under /tmp"
+tmp_checkout_ok=1
+"$root/tools/wine/tmp_checkout_check.sh" || { tmp_checkout_ok=0; status=1; }
+
 [ "$harness_ok" = 1 ] || echo "Wine harness scheduling check: FAILED (see its output above)"
+[ "$tmp_checkout_ok" = 1 ] || echo "Wine harness check from a checkout under /tmp: FAILED (see its output above)"
 line="$wine_passed passed, $wine_failed failed"
 [ "$wine_skipped" = 0 ] || line+=", $wine_skipped skipped"
 echo "$line"

@@ -41,13 +41,18 @@ SETUP_TIMEOUT=2400
 RUN_TIMEOUT=${TWR_ARM64_RUN_TIMEOUT:-900}
 
 fail() { echo "ARM64 emulated run: FAILED: $*" >&2; exit 1; }
-. "$(dirname "$0")/debian_root.sh"
+# The script runs itself again inside the namespaces by a path that must hold there too: absolute
+# (exec changes folder first) and free of symlinks (a checkout under /tmp is bound back over the
+# private /tmp at its real path only).
+self=$(cd "$(dirname "$0")" && pwd -P)/$(basename "$0")
+checkout=$(cd "$(dirname "$self")/../.." && pwd -P)
+. "$(dirname "$self")/debian_root.sh"
 
 # qemu for aarch64 ELF executables (magic and mask as Debian's qemu-user-static registers them).
 # F: the interpreter is opened now, so that it serves inside the root, which has no qemu of its own.
 BINFMT=':twr-aarch64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU"':F'
 
-# Enters the namespaces and runs "$0 __inside ARGS" there. $1: "net" keeps the host's network (for
+# Enters the namespaces and runs "$self __inside ARGS" there. $1: "net" keeps the host's network (for
 # apt), "nonet" gives the run a network of its own.
 enter() {
   local net=$1
@@ -58,7 +63,7 @@ enter() {
   # only an exec after the maps exist gives it the namespace's root capabilities.
   unshare "${flags[@]}" -- /bin/sh -c \
       'while ! grep -q . /proc/self/uid_map 2>/dev/null; do sleep 0.01; done; exec "$@"' \
-      sh "$0" __inside "$@" &
+      sh "$self" __inside "$@" &
   local pid=$! i ours
   ours=$(readlink /proc/self/ns/user)
   for ((i = 0; i < 1000; i++)); do
@@ -76,7 +81,7 @@ enter() {
 }
 
 # In the namespaces: the mounts every use needs, then the command. $1: the root, $2: the checkout
-# to bind at its own path ("" for none).
+# to bind at its own path in the root and outside it (this script is run from there again).
 inside() {
   local r=$1 src=$2
   shift 2
@@ -85,18 +90,18 @@ inside() {
     fail "could not mount a binfmt_misc of the namespace's own (needs Linux 6.7 or later)"
   [ -x "$QEMU" ] || fail "$QEMU is missing (tools/setup.sh unpacks it from Debian's qemu-user-static)"
   printf '%s' "$BINFMT" >/proc/sys/fs/binfmt_misc/register || fail "could not register qemu for aarch64"
-  mount -t tmpfs -o mode=1777 tmp /tmp || fail "could not mount a private /tmp"
   ip link set lo up 2>/dev/null
-  local m
   mount --bind "$r" "$r" || fail "could not bind $r"
   mount --rbind /dev "$r/dev" || fail "could not bind /dev"
   mount --rbind /proc "$r/proc" || fail "could not bind /proc"
   mount --rbind /sys "$r/sys" || fail "could not bind /sys"
-  mount --bind /tmp "$r/tmp" || fail "could not bind /tmp"
-  if [ -n "$src" ]; then
-    mkdir -p "$r$src"
-    mount --bind "$src" "$r$src" || fail "could not bind $src"
-  fi
+  # The private /tmp is made in the root and covers the host's /tmp only once the checkout is bound
+  # into the root: a checkout under /tmp is then still there, in the root and out of it, through
+  # that bind.
+  mount -t tmpfs -o mode=1777 tmp "$r/tmp" || fail "could not mount a private /tmp"
+  mkdir -p "$r$src"
+  mount --bind "$src" "$r$src" || fail "could not bind $src"
+  mount --rbind "$r/tmp" /tmp || fail "could not bind the private /tmp over /tmp"
   # In the background, so that a signal to this shell acts at once: its exit ends every process
   # of the namespace.
   "$@" &
@@ -133,13 +138,13 @@ prepare() {
     chmod 755 "$target/usr/sbin/policy-rc.d"
     # "lxc" makes debootstrap skip the device node it cannot create in a user namespace; /dev,
     # /proc and /sys are already there (bound above), so it mounts nothing itself.
-    timeout --kill-after=5 "$SETUP_TIMEOUT" "$0" __enter net "$target" "" \
-        "$0" __in_root "$target" container=lxc /debootstrap/debootstrap --second-stage \
+    timeout --kill-after=5 "$SETUP_TIMEOUT" "$self" __enter net "$target" "$checkout" \
+        "$self" __in_root "$target" container=lxc /debootstrap/debootstrap --second-stage \
         >>"$ROOT_DIR.debootstrap.log" 2>&1 ||
       fail "debootstrap's second stage (emulated) failed or timed out; see $ROOT_DIR.debootstrap.log"
   fi
-  timeout --kill-after=5 "$SETUP_TIMEOUT" "$0" __enter net "$target" "" \
-      "$0" __in_root "$target" /bin/sh -c \
+  timeout --kill-after=5 "$SETUP_TIMEOUT" "$self" __enter net "$target" "$checkout" \
+      "$self" __in_root "$target" /bin/sh -c \
       "apt-get -qq -o Acquire::http::Timeout=30 update &&
        apt-get -qq -o Acquire::http::Timeout=30 install -y --no-install-recommends $PACKAGES" \
       >"$ROOT_DIR.apt.log" 2>&1 ||
@@ -208,13 +213,12 @@ main() {
   shift
   locked_prepare "$ROOT_DIR"
   [ "$mode" = prepare ] && exit 0
-  local root t args rc EMULATED_TESTS
-  root=$(cd "$(dirname "$0")/../.." && pwd)
+  local root=$checkout t args rc EMULATED_TESTS
 
   if [ "$mode" = exec ]; then
     [ $# -gt 0 ] || fail "exec needs a command"
     cd "$root" || exit 1
-    exec "$0" __enter nonet "$ROOT_DIR" "$root" "$0" __shimmed env WINEPREFIX=/tmp/prefix XDG_RUNTIME_DIR=/tmp \
+    exec "$self" __enter nonet "$ROOT_DIR" "$root" "$self" __shimmed env WINEPREFIX=/tmp/prefix XDG_RUNTIME_DIR=/tmp \
         WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" "$@"
   fi
 
@@ -254,8 +258,8 @@ main() {
   [[ " $* " == *" --build"* ]] || args+=(--build "$root/build/win-arm64")
   [[ " $* " == *" --native"* ]] || args+=(--native "$root/build/native")
   [[ " $* " == *" -k"* ]] || for t in "${EMULATED_TESTS[@]}"; do args+=(-k "$t"); done
-  timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$0" __enter nonet "$ROOT_DIR" "$root" \
-      "$0" __shimmed env TWR_X64_BUILD="$root/build/win" /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
+  timeout --foreground --kill-after=5 "$RUN_TIMEOUT" "$self" __enter nonet "$ROOT_DIR" "$root" \
+      "$self" __shimmed env TWR_X64_BUILD="$root/build/win" /usr/bin/python3 "$root/tools/wine/run_tests.py" "${args[@]}" "$@"
   rc=$?
   { [ $rc = 124 ] || [ $rc = 137 ]; } && fail "the run did not end within ${RUN_TIMEOUT}s"
   exit $rc

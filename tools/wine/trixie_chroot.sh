@@ -148,7 +148,8 @@ mode=$1
 shift
 locked_prepare "$CHROOT"
 [ "$mode" = prepare ] && exit 0
-root=$(cd "$(dirname "$0")/../.." && pwd)
+# Its real path: in_checkout compares it with realpath's answers.
+root=$(cd "$(dirname "$0")/../.." && pwd -P)
 
 # A host folder as the chroot sees it; the checkout is all it sees.
 in_checkout() {
