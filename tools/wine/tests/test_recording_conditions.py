@@ -2,6 +2,7 @@
 input whose device runs at another rate and so is slow to deliver its first audio, and a save
 folder on a drive that takes seconds to force a file to the disk. Each recording is made from the
 keyboard in the real window and judged by what the user is told and by the file itself."""
+import datetime
 import os
 import subprocess
 import time
@@ -13,8 +14,10 @@ from slow_drive import SlowDrive
 from ui_helpers import Driver
 
 WINDOW_TEST = True
-# Timing-sensitive: a 96000 Hz recording in 512-frame blocks on a drive that stalls for seconds.
-ALONE = ("test_a_drive_slow_to_flush_costs_the_recording_nothing",)
+# Timing-sensitive: recordings on a drive that stalls for seconds, one of them stopped inside a
+# particular 3-s stall.
+ALONE = ("test_a_drive_slow_to_flush_costs_the_recording_nothing",
+         "test_a_stop_while_a_split_part_is_forced_to_a_slow_drive_keeps_the_audio_before_it")
 
 SAVED = "Recording saved successfully."
 
@@ -36,6 +39,20 @@ def _record(h, d, window, seconds, stop_wait=15):
     stopped = time.time()
     result = wait("the result", lambda: _results(h)[before:], stop_wait)[0]
     return result, stopped - t0
+
+
+def _logged(h, prefix):
+    """Seconds after the recording session began at which the log wrote each line whose message
+    starts with `prefix`."""
+    events = []
+    for line in h.log_text().splitlines():
+        try:
+            stamp, _, _, message = line.split(" - ", 3)
+            events.append((datetime.datetime.strptime(stamp, "%Y-%m-%d %H:%M:%S,%f").timestamp(), message))
+        except ValueError:
+            pass  # the continuation of a message that spans lines
+    begun = [t for t, m in events if m.startswith("Starting recording session")][-1]
+    return [t - begun for t, m in events if m.startswith(prefix) and t >= begun]
 
 
 def test_a_device_at_44100_hz_slow_to_start_saves_a_clean_48000_hz_recording_as_clean(h):
@@ -128,3 +145,57 @@ def test_a_drive_slow_to_flush_costs_the_recording_nothing(h):
     # The whole length is in the file (the stop itself takes a moment), and nothing is reported lost.
     assert on_disk > recorded - 0.6, (on_disk, recorded)
     assert result == SAVED, (result, saved)
+
+
+def test_a_stop_while_a_split_part_is_forced_to_a_slow_drive_keeps_the_audio_before_it(h):
+    # The default format: 48000 Hz in 2048-frame blocks, an input's queue of 100 blocks holds about
+    # 4.3 s. Every fsync under the save folder takes 3 s and a part is forced to the disk at its
+    # close, so with a split every 5 s the close of part 2 runs from about 10 s to 13 s and the
+    # writer takes nothing from the queue meanwhile. A stop pressed 11.75 s after "Recording
+    # started" reaches the program at about 12 s, inside that close with a second to spare for a
+    # busy machine's late key, and about 2 s of audio captured before it still queued.
+    with SlowDrive(h, 3.0) as drive:
+        mic = id_of(devices(h), "Input", "Monitor of " + h.sinks[1])
+        write_settings(h, save_folder=h.winpath(drive.path), device_id=mic, sample_rate="48000",
+                       buffer_size="2048", auto_split_secs=5)
+        player = play(h, h.sinks[1], 40)
+        proc = h.popen([])
+        try:
+            with Driver(h) as d:
+                window = window_of(h, d, proc)
+                # The stop waits for the close under way (3 s), whatever is written after it with its
+                # own close (3 s more), and the journal's last write.
+                result, recorded = _record(h, d, window, 11.75, stop_wait=30)
+                d.key(window, "Alt+X")
+                rc = proc.wait(timeout=30)
+        finally:
+            close_all(player, proc)
+        parts = [(path, samples(path)) for path in wavs(drive.path)]
+        left = [f for _, _, names in os.walk(drive.path) for f in names if f.endswith((".json", ".tmp"))]
+    assert rc == 0, rc
+    closed = _logged(h, "Split file closed")
+    stop = _logged(h, "Stop event set")
+    on_disk = sum(info["frames"] for _, (_, info) in parts) / 48000.0
+    saved = [n for n in notifications(h) if n[1] == "Recording Saved"]
+    print("    %d parts (%s s); on disk %.2f s of %.2f s recorded; stop at %s s, parts closed at %s s; %s; %s" %
+          (len(parts), ", ".join("%.2f" % (info["frames"] / 48000.0) for _, (_, info) in parts), on_disk,
+           recorded, ", ".join("%.2f" % t for t in stop), ", ".join("%.2f" % t for t in closed), result, saved))
+    # The run met the case: the stop came while part 2 was being forced to the disk.
+    assert len(stop) == 1 and len(closed) >= 2 and closed[1] - 3.0 <= stop[0] < closed[1], (
+        "the stop missed the close of part 2", stop, closed)
+    for path, (x, info) in parts:
+        # Each part reads whole: its header counts what the reader decodes, and it holds the tone.
+        assert (info["rate"], info["channels"]) == (48000, 2), (path, info)
+        assert info["frames"] > 0 and len(x) == info["frames"], (path, len(x), info)
+        freq, _ = tone_of(x[:, 0], 48000)
+        assert abs(freq - 440) < 2, (path, freq)
+    assert not left, left
+    missing = recorded - on_disk
+    # Never a success with audio missing, spoken or shown.
+    assert missing < 0.6 or ("successfully" not in result and
+                             not [n for n in saved if "safely saved" in n[2]]), (
+        "reported saved with %.2f s of the recording missing" % missing, result, saved)
+    # All but the start-up latency is kept, and so the save is a success.
+    assert missing < 0.6, (on_disk, recorded)
+    assert result == SAVED, (result, saved)
+    assert saved == [(0, "Recording Saved", "File safely saved to disk.")], saved
