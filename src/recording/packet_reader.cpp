@@ -83,17 +83,16 @@ void PacketReader::Anchor(const CapturePacket& packet) noexcept {
     framesSinceAnchor_ = packet.frames;
 }
 
-void PacketReader::NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept {
-    if (!packet.time || !packet.readTime) return;
+void PacketReader::NoteLag(const CapturePacket& packet, uint64_t captured, uint64_t previousEnd) noexcept {
     const uint64_t now = *packet.readTime;
     // Taken short by the engine's jitter, so that a reader just past its buffer is not held to
     // less than the engine may really have discarded.
     const uint64_t full = TicksIn(bufferFrames_);
     const uint64_t buffer = full - std::min(full, kToleranceTicks);
-    if (now - std::min(now, *packet.time) > buffer) {
+    if (now - std::min(now, captured) > buffer) {
         // The buffer cannot have been full before it had held the audio after the last packet
         // read for its whole length, nor lost again what was reckoned at an earlier read.
-        const uint64_t from = std::max(lagReckonedUntil_, previousEnd.value_or(*packet.time) + buffer);
+        const uint64_t from = std::max(lagReckonedUntil_, previousEnd + buffer);
         if (now > from) mayBeLost_ += FramesIn(now - from);
         lastOverflow_ = now;
     }
@@ -111,7 +110,14 @@ void PacketReader::Account(CapturePacket packet) {
     if (packet.position) nextPosition_ = *packet.position + packet.frames;
     if (packet.time) previousEnd_ = *packet.time + TicksIn(packet.frames);
     const bool ranDry = std::exchange(ranDry_, false);
-    NoteLag(packet, previousEnd);
+    if (packet.readTime) {
+        // The engine had handed over everything when the reader found it empty, just after it read
+        // the packet before; a stream's first packet may have waited a whole buffer.
+        if (!caughtUp_) caughtUp_ = *packet.readTime - std::min(*packet.readTime, TicksIn(bufferFrames_));
+        if (ranDry && previousRead) caughtUp_ = *previousRead;
+        // Without capture times the packets were captured no earlier than that.
+        NoteLag(packet, packet.time.value_or(*caughtUp_), previousEnd.value_or(packet.time.value_or(*caughtUp_)));
+    }
     if (!seenPacket_) {
         // The first packet has nothing to follow on from; a stream's start is often marked.
         seenPacket_ = true;
@@ -123,14 +129,15 @@ void PacketReader::Account(CapturePacket packet) {
     uint64_t lost = 0;
     if (packet.position && expectedPosition && *packet.position > *expectedPosition) {
         const uint64_t jump = *packet.position - *expectedPosition;
-        // A jump further than the time since the last packet allows is a broken position: a
-        // driver's garbage would otherwise count as hours of lost audio. Without capture times,
-        // the reader's clock, and the buffer for how long the last packet may have waited in it.
+        // A jump further than the time allows is a broken position: a driver's garbage would
+        // otherwise count as hours of lost audio. The reader's own clock since it last found the
+        // engine empty bounds it whatever the engine's times say (they may stand still); without
+        // it, the capture times.
         std::optional<uint64_t> passed;
-        if (packet.time && previousEnd)
+        if (packet.readTime && caughtUp_)
+            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *caughtUp_));
+        else if (packet.time && previousEnd)
             passed = FramesIn(*packet.time - std::min(*packet.time, *previousEnd));
-        else if (packet.readTime && previousRead)
-            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *previousRead)) + bufferFrames_;
         if (!passed || jump <= *passed + tolerance) lost = jump;
     }
     // The capture time tells a loss that the position does not show; it is only trusted near a
@@ -148,8 +155,11 @@ void PacketReader::Account(CapturePacket packet) {
         lost = std::min(lost, mayBeLost_);
         mayBeLost_ -= lost;
     }
-    // What the engine discarded was captured before the reader found it behind.
-    if (packet.time && *packet.time >= lastOverflow_) mayBeLost_ = 0;
+    // What the engine discarded was captured before the reader found it behind: a packet
+    // captured after that, or without a capture time one read on time right after the reader
+    // caught up, has shown every gap it left.
+    if (packet.time ? *packet.time >= lastOverflow_ : ranDry && packet.readTime && lastOverflow_ != *packet.readTime)
+        mayBeLost_ = 0;
     discarded_ += lost;
     if (packet.discontinuity || lost > 0) {
         Anchor(packet);

@@ -70,8 +70,10 @@ public:
 private:
     void Account(CapturePacket packet);
     void Anchor(const CapturePacket& packet) noexcept;
-    // Adds to mayBeLost_ what the engine can have discarded since the last packet was read.
-    void NoteLag(const CapturePacket& packet, std::optional<uint64_t> previousEnd) noexcept;
+    // Adds to mayBeLost_ what the engine can have discarded since the last packet was read, by
+    // the packet's capture time and the end of the one before (each as early as it can have been
+    // when the engine did not say).
+    void NoteLag(const CapturePacket& packet, uint64_t captured, uint64_t previousEnd) noexcept;
     [[nodiscard]] uint64_t FramesIn(uint64_t ticks) const noexcept;
     [[nodiscard]] uint64_t TicksIn(uint64_t frames) const noexcept;
 
@@ -93,6 +95,8 @@ private:
 
     std::optional<uint64_t> previousEnd_;   // the capture time just after the last packet
     std::optional<uint64_t> previousRead_;  // when the last packet was read
+    // A read time by which the reader had taken everything the engine had captured.
+    std::optional<uint64_t> caughtUp_;
     // What the reader's lag says the engine may have discarded that no gap has shown yet, and the
     // reader's time up to which that is reckoned and at which it last grew.
     uint64_t mayBeLost_ = 0;

@@ -279,6 +279,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     bool started1 = false, started2 = false;
     bool dead1 = false, dead2 = false;
     bool stall1 = false, stall2 = false;
+    // The stamp of each input's last block, to tell in the drain an input that ended with the stop
+    // from one that had gone quiet before it.
+    double lastStamp1 = lastStep, lastStamp2 = lastStep;
 
     // After a stop the writer goes on until every block captured before it is in the file: a
     // writer held up by a slow drive may be seconds behind, and that audio is the user's too. What
@@ -402,6 +405,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (held2.input && time2 > stopTime) held2.Release(), done2 = true;
         }
         const bool silent1 = !held1.input, silent2 = in2 && !held2.input;
+        if (!silent1) lastStamp1 = time1;
+        if (in2 && !silent2) lastStamp2 = time2;
         if (draining && silent1 && (!in2 || silent2)) {
             if (done1 && (!in2 || done2)) break;
             continue;
@@ -419,10 +424,14 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
 
         if (Paused.load(std::memory_order_acquire)) continue;
         // Counted as written: silence taken during a pause never reaches the file. After the stop
-        // an input without more audio has simply ended: the silence beside the other's last blocks
-        // is no substitution.
-        if (!draining && silent1 && (started1 || stall1)) Session->SilenceBlocks.Add(1);
-        if (!draining && silent2 && (started2 || stall2)) Session->SilenceBlocks.Add(1);
+        // an input without more audio has ended, and the silence beside the other's last block is
+        // no substitution; but one that had gone quiet earlier than a block before the other's
+        // audio still has a gap there.
+        auto substitutes = [&](bool silent, bool started, bool stalled, double lastStamp, double present) {
+            return silent && (started || stalled) && (!draining || present - lastStamp > blockSec + 0.05);
+        };
+        if (substitutes(silent1, started1, stall1, lastStamp1, time2)) Session->SilenceBlocks.Add(1);
+        if (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1)) Session->SilenceBlocks.Add(1);
 
         if (draining && !unwritable) {
             std::string error;

@@ -135,6 +135,13 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
     // The engine keeps its newest second instead: what the reader finds first is marked.
     const Phase heldKeepingNewest =
         late(withTail(Phase{{{100, true}}, false}, run(101, 200, false).packets), 10, 2000);
+    // Held up for 5 s after it had caught up, so packets 2-101 wait in the full buffer and the
+    // audio up to packet 500 is lost; every packet without a capture time.
+    auto untimed = [](Phase p) {
+        for (auto& m : p.packets) m.timed = false;
+        return p;
+    };
+    const Phase heldUntimed = untimed(late(withTail(run(2, 102, false), {{500, true}}), 10, 5000));
     const struct {
         const char* name;
         std::vector<Phase> phases;
@@ -183,6 +190,15 @@ TEST(PacketReader, CountsWhatTheEngineDiscardedAndNothingElse) {
          {run(0, 2, false), Phase{{{2, false, int64_t{1} << 62}, {3}, {4}}, false}}, 0},
         {"a capture time later than the packet was read is broken",
          {run(0, 2, false), Phase{{{2, true, std::nullopt, true, uint64_t{1} << 62}, {3}}, false}}, 0},
+        // Read in one burst, the packets before the gap say nothing of how long the reader was away.
+        {"a microphone held up past its buffer, without capture times",
+         {untimed(run(0, 2, true)), heldUntimed}, 398 * 480},
+        {"a loopback held up past its buffer, without capture times",
+         {untimed(run(0, 2, true)), heldUntimed}, 398 * 480, true},
+        // Capture times that stand still are no reason to call a real jump broken.
+        {"capture times that stand still",
+         {Phase{{{0, false, std::nullopt, true, 0}, {1, false, std::nullopt, true, 0}}, false},
+          Phase{{{30, false, std::nullopt, true, 0}}, false}}, 28 * 480},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

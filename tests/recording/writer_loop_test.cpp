@@ -657,6 +657,28 @@ TEST_F(SlowDriveTest, AStopKeepsEveryBlockCapturedBeforeIt) {
     }
 }
 
+TEST_F(SlowDriveTest, AnInputThatWentQuietBeforeTheStopIsStillAGapInTheDrain) {
+    // Input 2 goes quiet at 11.5 s, while the writer is held up from 11 s to 13 s; the stop at
+    // 12.25 s finds input 1's blocks of that time still queued.
+    Prepare(true, false);
+    in2_->delivering = [](double t) { return t < 11.5; };
+    bool held = false;
+    beforeWrite = [&] {
+        if (!held && world_.now >= 11.0) held = true, world_.AdvanceTo(world_.now + 2.0);
+    };
+    Run(kStopAt);
+    ExpectCleanFinish();
+    const auto samples = Samples(Wavs().at(0));
+    const int64_t alone = FramesOtherThan(samples, samples.at(0));
+    const int64_t counted = state_->Session->SilenceBlocks.load() * int64_t{kDefaultFrames};
+    EXPECT_EQ(FramesOnDisk(), FramesBeforeStop());
+    EXPECT_GT(alone, 10 * kDefaultFrames);
+    // All but what lies within a block and the 50 ms of jitter after input 2's last block, where
+    // it could simply have ended with the stop.
+    EXPECT_LE(counted, alone);
+    EXPECT_GE(counted, alone - 2 * kDefaultFrames);
+}
+
 TEST_F(SlowDriveTest, AudioFromBeforeTheStopThatCannotBeWrittenIsCountedAsDropped) {
     const struct {
         const char* name;
