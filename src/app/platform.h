@@ -57,7 +57,8 @@ struct LocalTime {
 [[nodiscard]] LocalTime Now();
 [[nodiscard]] LocalTime ToLocal(int64_t unixMillis);
 [[nodiscard]] int64_t UnixMillisNow();
-// A monotonic clock in seconds for measuring intervals.
+// A monotonic clock in seconds for measuring intervals; on Windows the performance counter, the clock
+// of the capture times core audio gives.
 [[nodiscard]] double MonotonicSeconds();
 
 // Gives the current OS thread a name that debuggers and tools show.

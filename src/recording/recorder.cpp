@@ -57,10 +57,7 @@ public:
     double Now() override { return session_->Time(); }
     bool StopSet() override { return session_->StopEvent.IsSet(); }
     bool WaitStop(int ms) override { return session_->StopEvent.Wait(ms); }
-    double StopTime() override {
-        const double t = session_->StopTime();
-        return t >= 0 ? t : session_->Time();
-    }
+    double StopTime() override { return session_->StopTime(); }
 
 private:
     std::shared_ptr<RecordingSession> session_;

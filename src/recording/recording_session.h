@@ -72,7 +72,7 @@ public:
     SaturatingCount() noexcept = default;
     SaturatingCount(const SaturatingCount&) = delete;
     SaturatingCount& operator=(const SaturatingCount&) = delete;
-    // Tests and the owner set a count outright; negative values are taken as 0.
+    // Sets a count outright (tests); negative values are taken as 0.
     SaturatingCount& operator=(int64_t value) noexcept {
         value_.store(static_cast<int32_t>(std::clamp<int64_t>(value, 0, kMax)));
         return *this;
@@ -134,7 +134,7 @@ public:
         stopTime_.compare_exchange_strong(none, Time());
         StopEvent.Set();
     }
-    // The session time RequestStop noted; meaningful once StopEvent is set.
+    // The session time RequestStop noted; -1 before it (a StopEvent set otherwise keeps nothing).
     [[nodiscard]] double StopTime() const noexcept { return stopTime_.load(); }
 
 private:

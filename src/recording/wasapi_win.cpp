@@ -8,6 +8,7 @@
 
 #include "app/errors.h"
 #include "app/log.h"
+#include "app/platform.h"
 #include "app/win_error.h"
 
 namespace twr {
@@ -113,19 +114,6 @@ WAVEFORMATEXTENSIBLE FloatFormat(int sampleRate, int channels) {
     return f;
 }
 
-// The performance counter in units of 100 ns: the clock of the capture times GetBuffer gives.
-uint64_t PerformanceCounterTicks() noexcept {
-    static const auto frequency = [] {
-        LARGE_INTEGER f{};
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<uint64_t>(f.QuadPart);
-    }();
-    LARGE_INTEGER c{};
-    ::QueryPerformanceCounter(&c);
-    const auto count = static_cast<uint64_t>(c.QuadPart);
-    return count / frequency * 10000000 + count % frequency * 10000000 / frequency;
-}
-
 std::string Hex8(HRESULT hr) {
     char text[9];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(hr));
@@ -228,7 +216,8 @@ bool Wasapi::CaptureStream::GetPacket(CapturePacket& packet) {
     packet.discontinuity = (flags & kDiscontinuityFlag) != 0;
     packet.position = position;
     if ((flags & kTimestampErrorFlag) == 0) packet.time = time;
-    packet.readTime = PerformanceCounterTicks();
+    // The platform's monotonic clock is the performance counter, the clock of GetBuffer's times.
+    packet.readTime = static_cast<uint64_t>(platform::MonotonicSeconds() * 1e7);
     return true;
 }
 

@@ -214,7 +214,7 @@ void RecorderState::RunWriter() noexcept {
     WriterAlive.store(false, std::memory_order_release);
 }
 
-bool RecorderState::OpenNextPart(std::unique_ptr<Rf64Writer>& writer, std::string& error) {
+std::optional<std::string> RecorderState::OpenNextPart(std::unique_ptr<Rf64Writer>& writer) {
     Session->SplitCount.fetch_add(1);
     const int part = PartNumber.fetch_add(1) + 1;
     try {
@@ -222,15 +222,15 @@ bool RecorderState::OpenNextPart(std::unique_ptr<Rf64Writer>& writer, std::strin
         writer = CreatePartFile(Services.TimestampNow(), part, true);
         Log::Info("Successfully opened next split file: " + platform::PathText(CurrentFile()));
     } catch (const std::exception& e) {
-        error = std::string("Failed to open next split file: ") + e.what();
+        std::string error = std::string("Failed to open next split file: ") + e.what();
         Log::Error(error);
         writer.reset();
-        return false;
+        return error;
     }
     FramesCommitted.store(0);
     WriteJournal(false);
     if (Callbacks.OnSplit) Callbacks.OnSplit();
-    return true;
+    return std::nullopt;
 }
 
 void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError,
@@ -352,9 +352,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         // Both blocks go back to their inputs however this step ends.
         struct Held {
             WriterInput* input = nullptr;
-            ~Held() {
-                if (input) input->ReleaseTaken();
-            }
+            ~Held() { Release(); }
             void Release() noexcept {
                 if (input) input->ReleaseTaken();
                 input = nullptr;
@@ -401,8 +399,14 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             // The stop came during the takes: a block stamped after it is not recorded, and an
             // input whose take found nothing is asked again, now for what came before the stop.
             beginDrain();
-            if (held1.input && time1 > stopTime) held1.Release(), done1 = true;
-            if (held2.input && time2 > stopTime) held2.Release(), done2 = true;
+            if (held1.input && time1 > stopTime) {
+                held1.Release();
+                done1 = true;
+            }
+            if (held2.input && time2 > stopTime) {
+                held2.Release();
+                done2 = true;
+            }
         }
         const bool silent1 = !held1.input, silent2 = in2 && !held2.input;
         if (!silent1) lastStamp1 = time1;
@@ -433,16 +437,17 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         if (substitutes(silent1, started1, stall1, lastStamp1, time2)) Session->SilenceBlocks.Add(1);
         if (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1)) Session->SilenceBlocks.Add(1);
 
+        // The inputs' own blocks in this step, which a failed write after the stop loses.
+        const int realBlocks = (silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0);
         if (draining && !unwritable) {
-            std::string error;
             if (partPending) {
                 partPending = false;
-                if (OpenNextPart(writer, error)) closedPart.clear();
+                if (OpenNextPart(writer) == std::nullopt) closedPart.clear();
             }
             if (!writer || !writer->IsOpen()) unwritable = true;
         }
         if (unwritable) {
-            Session->DroppedBlocks.Add((silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0));
+            Session->DroppedBlocks.Add(realBlocks);
             continue;
         }
 
@@ -455,19 +460,16 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             std::fill(out2.begin() + static_cast<ptrdiff_t>(frames2) * channels, out2.end(), 0.0f);
             MixInto(out1.data(), out2.data(), static_cast<size_t>(frames) * channels);
         }
-        if (!draining) {
+        try {
             writer->Write(out1, 0, static_cast<size_t>(frames) * channels);
-        } else {
-            try {
-                writer->Write(out1, 0, static_cast<size_t>(frames) * channels);
-            } catch (const std::exception& e) {
-                // The user has stopped: the report counts what could not be written (a full disk,
-                // a drive gone) rather than a second error on top of the stop.
-                Log::Error(std::string("Could not write the audio captured before the stop: ") + e.what());
-                unwritable = true;
-                Session->DroppedBlocks.Add((silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0));
-                continue;
-            }
+        } catch (const std::exception& e) {
+            if (!draining) throw;
+            // The user has stopped: the report counts what could not be written (a full disk, a
+            // drive gone) rather than a second error on top of the stop.
+            Log::Error(std::string("Could not write the audio captured before the stop: ") + e.what());
+            unwritable = true;
+            Session->DroppedBlocks.Add(realBlocks);
+            continue;
         }
         FramesCommitted.fetch_add(frames);
 
@@ -504,9 +506,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 partPending = true;
                 continue;
             }
-            std::string error;
-            if (!OpenNextPart(writer, error)) {
-                Report(Callbacks.OnError, error);
+            if (const auto error = OpenNextPart(writer)) {
+                Report(Callbacks.OnError, *error);
                 break;
             }
             closedPart.clear();

@@ -173,14 +173,14 @@ public:
     // closedPart is the part a split closed when no later part was opened (empty otherwise), the
     // recording's last file, verified like a file closed here.
     void Finalize(Rf64Writer* writer, const std::optional<std::string>& splitCloseError,
-                  const std::filesystem::path& closedPart = {}) noexcept;
+                  const std::filesystem::path& closedPart) noexcept;
 
 private:
     void WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optional<std::string>& splitCloseError,
                     std::filesystem::path& closedPart);
-    // Opens the part after a split (part number, clash counter, journal, OnSplit); false, with
-    // the error logged and no file open, when it cannot be created.
-    bool OpenNextPart(std::unique_ptr<Rf64Writer>& writer, std::string& error);
+    // Opens the part after a split (part number, clash counter, journal, OnSplit); when it cannot
+    // be created, the error as logged, with no file open.
+    std::optional<std::string> OpenNextPart(std::unique_ptr<Rf64Writer>& writer);
     // Creates the file of partNumber with the time stamp, taking the next clash counter while the
     // name is taken; publishes it as CurrentFile.
     std::unique_ptr<Rf64Writer> CreatePartFile(std::string_view stamp, int partNumber, bool withSuffix);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <utility>
 #include <thread>
 
@@ -267,16 +268,15 @@ private:
     PacketReader packets_;
 };
 
-class DeviceBackend final : public CaptureBackend {
+// Opens whatever stream a test makes for the loopback flag it is asked for.
+class StreamBackend final : public CaptureBackend {
 public:
-    DeviceBackend(Overflow mode, std::shared_ptr<DeviceProbe> probe) : mode_(mode), probe_(std::move(probe)) {}
-    std::unique_ptr<AudioStream> Open(const std::string&, bool loopback, int, int) override {
-        return std::make_unique<DeviceStream>(mode_, loopback, probe_);
-    }
+    using Make = std::function<std::unique_ptr<AudioStream>(bool loopback)>;
+    explicit StreamBackend(Make make) : make_(std::move(make)) {}
+    std::unique_ptr<AudioStream> Open(const std::string&, bool loopback, int, int) override { return make_(loopback); }
 
 private:
-    Overflow mode_;
-    std::shared_ptr<DeviceProbe> probe_;
+    Make make_;
 };
 
 // The writer takes nothing for 2 s while the queue is full, so the reader waits and the device's
@@ -292,7 +292,10 @@ TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
         auto probe = std::make_shared<DeviceProbe>();
         // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
         auto reader = std::make_shared<InputReader>(1, "{mic}", loopback, 48000, 480, session, session->Clock,
-                                                    std::make_shared<DeviceBackend>(mode, probe), 10000);
+                                                    std::make_shared<StreamBackend>([mode, probe](bool lb) {
+                                                        return std::make_unique<DeviceStream>(mode, lb, probe);
+                                                    }),
+                                                    10000);
         for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
             Block b{ArrayPool::Shared().Rent(960)};
             ASSERT_TRUE(reader->Queue().TryAdd(b, 0));
@@ -355,15 +358,6 @@ private:
     PacketReader reader_{2, 48000, false, 48000};
 };
 
-class ScriptedBackend final : public CaptureBackend {
-public:
-    explicit ScriptedBackend(std::unique_ptr<AudioStream> stream) : stream_(std::move(stream)) {}
-    std::unique_ptr<AudioStream> Open(const std::string&, bool, int, int) override { return std::move(stream_); }
-
-private:
-    std::unique_ptr<AudioStream> stream_;
-};
-
 // One position from a driver that returns garbage once, after a real loss: the loss is counted,
 // the garbage is not, and the count cannot come out below one (the report's "clean").
 TEST(InputReader, ABrokenPositionAfterARealLossCountsOnlyTheLoss) {
@@ -386,7 +380,10 @@ TEST(InputReader, ABrokenPositionAfterARealLossCountsOnlyTheLoss) {
     auto drained = std::make_shared<std::atomic<bool>>(false);
     auto reader = std::make_shared<InputReader>(
         1, "{mic}", false, 48000, 480, session, session->Clock,
-        std::make_shared<ScriptedBackend>(std::make_unique<ScriptedStream>(std::move(packets), drained)), 10000);
+        std::make_shared<StreamBackend>([&packets, drained](bool) -> std::unique_ptr<AudioStream> {
+            return std::make_unique<ScriptedStream>(std::move(packets), drained);
+        }),
+        10000);
     reader->Start();
     ASSERT_TRUE(WaitUntil([&] { return drained->load(); }));
     reader->ClearRunning();

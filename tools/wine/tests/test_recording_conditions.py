@@ -107,26 +107,32 @@ def test_a_device_at_44100_hz_slow_to_start_saves_a_clean_48000_hz_recording_as_
     assert any(lead >= 2048 for lead in leads), leads
 
 
+def _record_on(h, drive, seconds, **settings):
+    """One recording by keyboard from the second sink's monitor into the slow drive, then the program
+    closed; returns (the result spoken, seconds from "Recording started" to the stop, exit code). The
+    stop may wait for a close under way (3 s), the last part's own close (3 s more) and the
+    journal's last write."""
+    mic = id_of(devices(h), "Input", "Monitor of " + h.sinks[1])
+    write_settings(h, save_folder=h.winpath(drive.path), device_id=mic, **settings)
+    player = play(h, h.sinks[1], 40)
+    proc = h.popen([])
+    try:
+        with Driver(h) as d:
+            window = window_of(h, d, proc)
+            result, recorded = _record(h, d, window, seconds, stop_wait=30)
+            d.key(window, "Alt+X")
+            return result, recorded, proc.wait(timeout=30)
+    finally:
+        close_all(player, proc)
+
+
 def test_a_drive_slow_to_flush_costs_the_recording_nothing(h):
     # Every fsync under the save folder takes 3 s. The journal beside the recording is forced to
     # the disk at once and every 2 s; at 96000 Hz in 512-frame blocks an input's queue of 100
     # blocks holds about half a second.
     with SlowDrive(h, 3.0) as drive:
-        mic = id_of(devices(h), "Input", "Monitor of " + h.sinks[1])
-        write_settings(h, save_folder=h.winpath(drive.path), device_id=mic, sample_rate="96000",
-                       buffer_size="512")
-        player = play(h, h.sinks[1], 40)
-        proc = h.popen([])
-        try:
-            with Driver(h) as d:
-                window = window_of(h, d, proc)
-                # The stop waits for the file's own flush at its close (3 s) and the journal's last write.
-                result, recorded = _record(h, d, window, 12.0, stop_wait=30)
-                journal_syncs = [s for s in drive.fsyncs() if s[0].startswith("active_recording")]
-                d.key(window, "Alt+X")
-                rc = proc.wait(timeout=30)
-        finally:
-            close_all(player, proc)
+        result, recorded, rc = _record_on(h, drive, 12.0, sample_rate="96000", buffer_size="512")
+        journal_syncs = [s for s in drive.fsyncs() if s[0].startswith("active_recording")]
         files = wavs(drive.path)
         assert len(files) == 1, files
         x, info = samples(files[0])
@@ -155,21 +161,8 @@ def test_a_stop_while_a_split_part_is_forced_to_a_slow_drive_keeps_the_audio_bef
     # started" reaches the program at about 12 s, inside that close with a second to spare for a
     # busy machine's late key, and about 2 s of audio captured before it still queued.
     with SlowDrive(h, 3.0) as drive:
-        mic = id_of(devices(h), "Input", "Monitor of " + h.sinks[1])
-        write_settings(h, save_folder=h.winpath(drive.path), device_id=mic, sample_rate="48000",
-                       buffer_size="2048", auto_split_secs=5)
-        player = play(h, h.sinks[1], 40)
-        proc = h.popen([])
-        try:
-            with Driver(h) as d:
-                window = window_of(h, d, proc)
-                # The stop waits for the close under way (3 s), whatever is written after it with its
-                # own close (3 s more), and the journal's last write.
-                result, recorded = _record(h, d, window, 11.75, stop_wait=30)
-                d.key(window, "Alt+X")
-                rc = proc.wait(timeout=30)
-        finally:
-            close_all(player, proc)
+        result, recorded, rc = _record_on(h, drive, 11.75, sample_rate="48000", buffer_size="2048",
+                                          auto_split_secs=5)
         parts = [(path, samples(path)) for path in wavs(drive.path)]
         left = [f for _, _, names in os.walk(drive.path) for f in names if f.endswith((".json", ".tmp"))]
     assert rc == 0, rc
