@@ -248,24 +248,25 @@ private:
     bool markNext_ = false;
 };
 
-class DeviceStream final : public AudioStream {
+// A stream over a test's packets, read through the product's packet reader.
+class PacketStream final : public AudioStream {
 public:
-    DeviceStream(Overflow mode, bool loopback, std::shared_ptr<DeviceProbe> probe)
-        : device_(mode, 100, std::move(probe)), packets_(2, 48000, loopback, 100 * FakeDevice::kFrames) {}
+    PacketStream(std::unique_ptr<PacketSource> source, bool loopback, uint32_t bufferFrames)
+        : source_(std::move(source)), reader_(2, 48000, loopback, bufferFrames) {}
     int Read(std::span<float> buffer, int offset, int count) override {
-        return packets_.Read(device_, buffer, offset, count);
+        return reader_.Read(*source_, buffer, offset, count);
     }
     bool WaitForData(int) override {
         std::this_thread::sleep_for(2ms);
         return true;
     }
     bool EventDriven() const noexcept override { return false; }
-    uint64_t TakeDiscardedFrames() noexcept override { return packets_.TakeDiscardedFrames(); }
+    uint64_t TakeDiscardedFrames() noexcept override { return reader_.TakeDiscardedFrames(); }
     void Dispose() noexcept override {}
 
 private:
-    FakeDevice device_;
-    PacketReader packets_;
+    std::unique_ptr<PacketSource> source_;
+    PacketReader reader_;
 };
 
 // Opens whatever stream a test makes for the loopback flag it is asked for.
@@ -293,7 +294,9 @@ TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
         // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
         auto reader = std::make_shared<InputReader>(1, "{mic}", loopback, 48000, 480, session, session->Clock,
                                                     std::make_shared<StreamBackend>([mode, probe](bool lb) {
-                                                        return std::make_unique<DeviceStream>(mode, lb, probe);
+                                                        return std::make_unique<PacketStream>(
+                                                            std::make_unique<FakeDevice>(mode, 100, probe), lb,
+                                                            100 * FakeDevice::kFrames);
                                                     }),
                                                     10000);
         for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
@@ -324,23 +327,11 @@ TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
     }
 }
 
-// Packets handed over as a driver lists them, read through the product's packet reader.
-class ScriptedStream final : public AudioStream, private PacketSource {
+// Packets handed over as a driver lists them.
+class ScriptedPackets final : public PacketSource {
 public:
-    ScriptedStream(std::deque<CapturePacket> packets, std::shared_ptr<std::atomic<bool>> drained)
+    ScriptedPackets(std::deque<CapturePacket> packets, std::shared_ptr<std::atomic<bool>> drained)
         : packets_(std::move(packets)), drained_(std::move(drained)) {}
-    int Read(std::span<float> buffer, int offset, int count) override {
-        return reader_.Read(*this, buffer, offset, count);
-    }
-    bool WaitForData(int) override {
-        std::this_thread::sleep_for(1ms);
-        return true;
-    }
-    bool EventDriven() const noexcept override { return false; }
-    uint64_t TakeDiscardedFrames() noexcept override { return reader_.TakeDiscardedFrames(); }
-    void Dispose() noexcept override {}
-
-private:
     uint32_t NextPacketFrames() override {
         if (packets_.empty()) *drained_ = true;
         return packets_.empty() ? 0 : packets_.front().frames;
@@ -352,10 +343,10 @@ private:
     }
     void ReleasePacket(uint32_t) override { packets_.pop_front(); }
 
+private:
     std::deque<CapturePacket> packets_;
     const std::shared_ptr<std::atomic<bool>> drained_;
     const std::vector<float> zeros_ = std::vector<float>(2 * 480);
-    PacketReader reader_{2, 48000, false, 48000};
 };
 
 // One position from a driver that returns garbage once, after a real loss: the loss is counted,
@@ -381,7 +372,8 @@ TEST(InputReader, ABrokenPositionAfterARealLossCountsOnlyTheLoss) {
     auto reader = std::make_shared<InputReader>(
         1, "{mic}", false, 48000, 480, session, session->Clock,
         std::make_shared<StreamBackend>([&packets, drained](bool) -> std::unique_ptr<AudioStream> {
-            return std::make_unique<ScriptedStream>(std::move(packets), drained);
+            return std::make_unique<PacketStream>(std::make_unique<ScriptedPackets>(std::move(packets), drained),
+                                                  false, 48000);
         }),
         10000);
     reader->Start();
