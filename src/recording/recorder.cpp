@@ -197,11 +197,11 @@ int64_t Recorder::FramesCommitted() const noexcept { return state_ ? state_->Fra
 int Recorder::PartNumber() const noexcept { return state_ ? state_->PartNumber.load() : 1; }
 
 void Recorder::SetPaused(bool paused) noexcept {
-    if (state_) state_->Paused.store(paused ? 1 : 0, std::memory_order_release);
+    if (state_) state_->RequestPause(paused, session_->Time());
 }
 bool Recorder::Paused() const noexcept { return state_ && state_->Paused.load(std::memory_order_acquire) != 0; }
 void Recorder::RequestSplit() noexcept {
-    if (state_) state_->SplitRequested.store(1, std::memory_order_release);
+    if (state_) state_->RequestSplit(session_->Time());
 }
 bool Recorder::SplitRequested() const noexcept {
     return state_ && state_->SplitRequested.load(std::memory_order_acquire) != 0;

@@ -64,9 +64,10 @@ public:
     [[nodiscard]] std::filesystem::path JournalPath() const;
     [[nodiscard]] int64_t FramesCommitted() const noexcept;
     [[nodiscard]] int PartNumber() const noexcept;
+    // Takes effect on the audio captured from this moment on, however far behind the writer is.
     void SetPaused(bool paused) noexcept;
     [[nodiscard]] bool Paused() const noexcept;
-    // The writer closes the current part and opens the next one after its next written step.
+    // The next part begins with the first block captured after this moment.
     void RequestSplit() noexcept;
     [[nodiscard]] bool SplitRequested() const noexcept;
 

@@ -97,6 +97,40 @@ bool IsSystemDrive(std::string_view root) noexcept {
     return root.size() == 2 && (root[0] == 'C' || root[0] == 'c') && root[1] == ':';
 }
 
+void ControlTimeline::Add(const ControlRequest& request) {
+    if (request.Kind == ControlKind::Split)
+        splits_.push_back(request.Time);
+    else
+        pauses_.emplace_back(request.Time, request.Kind == ControlKind::Pause);
+}
+
+bool ControlTimeline::PausedAt(double stamp) const noexcept {
+    for (auto it = pauses_.rbegin(); it != pauses_.rend(); ++it)
+        if (it->first < stamp) return it->second;
+    return false;
+}
+
+void RecorderState::RequestPause(bool paused, double time) noexcept {
+    Paused.store(paused ? 1 : 0, std::memory_order_release);
+    if (!controls_.Post(paused ? ControlKind::Pause : ControlKind::Resume, time)) {
+        try {
+            Log::Warn(paused ? "A pause could not be handed to the writer." : "A resume could not be handed to the writer.");
+        } catch (...) {
+        }
+    }
+}
+
+void RecorderState::RequestSplit(double time) noexcept {
+    if (!controls_.Post(ControlKind::Split, time)) {
+        try {
+            Log::Warn("A split could not be handed to the writer.");
+        } catch (...) {
+        }
+        return;
+    }
+    SplitRequested.store(1, std::memory_order_release);
+}
+
 fs::path RecorderState::CurrentFile() const {
     const fs::path* current = currentFile_.load(std::memory_order_acquire);
     return current ? *current : fs::path();
@@ -290,9 +324,6 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     bool draining = false;
     double stopTime = 0;
     bool done1 = false, done2 = false;  // the input has nothing more from before the stop
-    // A split closed the old part as the stop came: the next part opens only for audio to write,
-    // so a stop never leaves an empty part behind.
-    bool partPending = false;
     bool unwritable = false;  // a write after the stop failed: the rest is counted, not written
     auto beginDrain = [&] {
         if (draining) return;
@@ -322,8 +353,54 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         }
     };
 
+    // Pauses and splits are decided by the time stamps of the blocks, never by when the writer
+    // reaches them: a writer held up by a slow drive must neither write what the user paused nor
+    // discard what came before the pause, and a split must not wait for it.
+    ControlTimeline controls;
+    auto takeControls = [&] { controls_.TakeAll([&](const ControlRequest& r) { controls.Add(r); }); };
+
+    // Closes the part and opens the next one before the block stamped at `stamp`; false when the
+    // loop must end. After the stop a failure is counted with the audio it loses instead of being
+    // reported on top of the user's stop.
+    auto split = [&](double stamp) -> bool {
+        controls.SplitDone(stamp);
+        if (!controls.SplitPending()) SplitRequested.store(0, std::memory_order_release);
+        const std::optional<std::string> root = DriveRootOf(Services.SaveFolder ? Services.SaveFolder() : "");
+        try {
+            writer->Close();
+            Log::Info("Split file closed successfully: " + platform::PathText(CurrentFile()));
+        } catch (const std::exception& e) {
+            const std::string text = std::string("Failed to close split file: ") + e.what();
+            Log::Error(text);
+            splitCloseError = text;
+            if (draining) return unwritable = true;
+            Report(Callbacks.OnError, text);
+            return false;
+        }
+        closedPart = CurrentFile();
+        if (root && !IsSystemDrive(*root) && !Services.Exists(platform::U8Path(*root))) {
+            if (draining) {
+                Log::Error("Output drive disconnected during auto-split.");
+                return unwritable = true;
+            }
+            Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
+            return false;
+        }
+        // Closing forces the part to the disk, seconds on a slow drive: a stop that came meanwhile
+        // ends the recording after the audio captured before it.
+        if (!draining && clock.StopSet()) beginDrain();
+        if (const auto error = OpenNextPart(writer)) {
+            if (draining) return unwritable = true;
+            Report(Callbacks.OnError, *error);
+            return false;
+        }
+        closedPart.clear();
+        return true;
+    };
+
     for (;;) {
         if (!draining && clock.StopSet()) beginDrain();
+        takeControls();
         if (!draining) {
             const size_t queued1 = in1.QueuedCount();
             const size_t queued2 = in2 ? in2->QueuedCount() : 0;
@@ -361,6 +438,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
 
         double time1 = 0;
         int count1 = 0;
+        // Input 2's audio dropped to stay aligned is lost audio once input 1 has begun to deliver;
+        // before that it is only the inputs' different start-up times.
+        const bool delivered1 = started1;
         const float* block1 = draining ? takeBeforeStop(in1, done1, time1, count1)
                                        : in1.Take(missing1 ? 0 : takeTimeoutMs, time1, count1);
         if (block1) {
@@ -379,8 +459,10 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             for (;;) {
                 block2 = draining ? takeBeforeStop(*in2, done2, time2, count2)
                                   : in2->Take(missing2 ? 0 : takeTimeoutMs, time2, count2);
-                // In the drain input 1 may have nothing left: input 2's own audio is still kept.
-                if (block2 && (held1.input || !draining) && time2 < time1 - kLagSeconds) {
+                // Aligned with input 1's audio only: silence put in for an input that delivers nothing
+                // (dead, stalled, an idle loopback, or done in the drain) has no time to align with.
+                if (block2 && held1.input && time2 < time1 - kLagSeconds) {
+                    if (delivered1 && !controls.PausedAt(time2)) Session->DroppedBlocks.Add(1);
                     in2->ReleaseTaken();
                     continue;
                 }
@@ -426,7 +508,10 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (in2) stallWatch(2, lastBlock2, stall2);
         }
 
-        if (Paused.load(std::memory_order_acquire)) continue;
+        // A request made while the takes waited still counts for the blocks they brought.
+        takeControls();
+        const double stamp = silent1 && in2 && !silent2 ? time2 : time1;
+        if (controls.PausedAt(stamp)) continue;
         // Counted as written: silence taken during a pause never reaches the file. After the stop
         // an input without more audio has ended, and the silence beside the other's last block is
         // no substitution; but one that had gone quiet earlier than a block before the other's
@@ -439,13 +524,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
 
         // The inputs' own blocks in this step, which a failed write after the stop loses.
         const int realBlocks = (silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0);
-        if (draining && !unwritable) {
-            if (partPending) {
-                partPending = false;
-                if (OpenNextPart(writer) == std::nullopt) closedPart.clear();
-            }
-            if (!writer || !writer->IsOpen()) unwritable = true;
-        }
+        if (!unwritable && controls.SplitDue(stamp) && !split(stamp)) break;
+        if (draining && !unwritable && (!writer || !writer->IsOpen())) unwritable = true;
         if (unwritable) {
             Session->DroppedBlocks.Add(realBlocks);
             continue;
@@ -478,39 +558,6 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             writer->UpdateSizes();
             lastFlush = lastStep;
             WriteJournal(false);
-        }
-
-        // After the stop no new part begins unless there is audio for it.
-        if (SplitRequested.load(std::memory_order_acquire) && !draining && !clock.StopSet()) {
-            SplitRequested.store(0, std::memory_order_release);
-            const std::optional<std::string> root = DriveRootOf(Services.SaveFolder ? Services.SaveFolder() : "");
-            try {
-                writer->Close();
-                Log::Info("Split file closed successfully: " + platform::PathText(CurrentFile()));
-            } catch (const std::exception& e) {
-                const std::string text = std::string("Failed to close split file: ") + e.what();
-                Log::Error(text);
-                splitCloseError = text;
-                Report(Callbacks.OnError, text);
-                break;
-            }
-            closedPart = CurrentFile();
-            if (root && !IsSystemDrive(*root) && !Services.Exists(platform::U8Path(*root))) {
-                Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
-                break;
-            }
-            // Closing forces the part to the disk, seconds on a slow drive: a stop that came
-            // meanwhile finds the blocks of those seconds still queued.
-            if (clock.StopSet()) {
-                beginDrain();
-                partPending = true;
-                continue;
-            }
-            if (const auto error = OpenNextPart(writer)) {
-                Report(Callbacks.OnError, *error);
-                break;
-            }
-            closedPart.clear();
         }
     }
 }

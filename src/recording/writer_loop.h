@@ -4,6 +4,7 @@
 // clock, creating files, the local time, the file system - comes in through the small interfaces
 // below, so the loop is tested natively with scripted inputs and a clock that never sleeps.
 // Portable.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/platform.h"
 #include "recording/recording_session.h"
@@ -122,6 +125,70 @@ void MixInto(float* destination, const float* other, size_t count) noexcept;
 // other drive and every UNC root.
 [[nodiscard]] bool IsSystemDrive(std::string_view root) noexcept;
 
+// A pause, a resume or a split as the user's key or the split timer asked for it, with the session
+// time of that moment.
+enum class ControlKind : uint8_t { Pause, Resume, Split };
+struct ControlRequest {
+    ControlKind Kind = ControlKind::Split;
+    double Time = 0.0;
+};
+
+// Hands control requests from the owner's thread to the writer without a lock: the writer may be
+// seconds behind a slow drive, and the requests must still be there, in order, when it comes back.
+// One thread posts, one thread takes.
+class ControlQueue {
+public:
+    // Far more keys than a user presses while a drive holds the writer.
+    static constexpr size_t kCapacity = 4096;
+
+    // False (the request is lost) only when the writer has let kCapacity requests pile up.
+    bool Post(ControlKind kind, double time) noexcept {
+        const size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail - head_.load(std::memory_order_acquire) >= kCapacity) return false;
+        slots_[tail % kCapacity] = {kind, time};
+        tail_.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+    // Calls take(request) for every request posted since the last call, oldest first.
+    template <typename F>
+    void TakeAll(F&& take) {
+        size_t head = head_.load(std::memory_order_relaxed);
+        const size_t tail = tail_.load(std::memory_order_acquire);
+        for (; head != tail; ++head) take(std::as_const(slots_[head % kCapacity]));
+        head_.store(head, std::memory_order_release);
+    }
+
+private:
+    std::array<ControlRequest, kCapacity> slots_{};
+    std::atomic<size_t> head_{0};
+    std::atomic<size_t> tail_{0};
+};
+
+// The writer's record of the requests, which decides each block by its time stamp: a block stamped
+// after a pause and no later than the resume was captured while paused; a split falls before the
+// first block written that was stamped after it. So the decision is the same however far behind
+// the writer is when it reaches the block.
+class ControlTimeline {
+public:
+    void Add(const ControlRequest& request);
+    // Whether a block stamped at `stamp` was captured inside a paused stretch.
+    [[nodiscard]] bool PausedAt(double stamp) const noexcept;
+    // A split is asked for before a block stamped at `stamp`.
+    [[nodiscard]] bool SplitDue(double stamp) const noexcept {
+        return nextSplit_ < splits_.size() && splits_[nextSplit_] < stamp;
+    }
+    // The split before `stamp` is done: every request made before that block is served by it.
+    void SplitDone(double stamp) noexcept {
+        while (nextSplit_ < splits_.size() && splits_[nextSplit_] < stamp) ++nextSplit_;
+    }
+    [[nodiscard]] bool SplitPending() const noexcept { return nextSplit_ < splits_.size(); }
+
+private:
+    std::vector<std::pair<double, bool>> pauses_;  // (time, paused from then on), in time order
+    std::vector<double> splits_;
+    size_t nextSplit_ = 0;
+};
+
 // The shared state of one recording. Created by Recorder::Start, owned jointly by the Recorder and
 // its writer thread, so the thread can outlive a Recorder its owner gave up on.
 class RecorderState {
@@ -152,8 +219,12 @@ public:
     // Shared with the owner.
     std::atomic<int64_t> FramesCommitted{0};
     std::atomic<int32_t> PartNumber{1};
+    // What the owner's controls read back; the writer decides by the requests below.
     std::atomic<uint8_t> Paused{0};
     std::atomic<uint8_t> SplitRequested{0};
+    // The owner's thread: a pause (or resume) or a split asked for at session time `time`.
+    void RequestPause(bool paused, double time) noexcept;
+    void RequestSplit(double time) noexcept;
     // Set before the thread starts, cleared as its very last act.
     std::atomic<bool> WriterAlive{false};
 
@@ -188,6 +259,8 @@ private:
     // Ends the journal's thread (if it runs) and joins it; the waiting state is written first when
     // the journal is to stay.
     void EndJournal(bool writePending) noexcept;
+
+    ControlQueue controls_;
 
     // The journal's thread; started, posted to and joined by the writer thread only.
     std::unique_ptr<JournalWriter> journal_;

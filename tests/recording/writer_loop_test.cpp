@@ -24,118 +24,18 @@
 #include "recording/rf64_writer.h"
 #include "recording/wav_file.h"
 #include "recording/wav_test_support.h"
+#include "recording/writer_test_support.h"
 
 namespace twr {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FakeInput;
+using testing::FakeWorld;
+using testing::kBlockSec;
+using testing::kFrames;
 using testing::ReadBytes;
 using testing::TempDir;
-
-class FakeWorld : public WriterClock {
-public:
-    double now = 0.0, stopAt = 1e9;
-    bool stop = false;
-    double stopTime = -1.0;  // when the stop came
-    std::vector<std::function<void(FakeWorld&)>> hooks;  // run at every step of time
-
-    double Now() override { return now; }
-    bool StopSet() override { return stop; }
-    bool WaitStop(int ms) override { return AdvanceTo(now + ms / 1000.0), stop; }
-    double StopTime() override { return stopTime >= 0 ? stopTime : now; }
-    void Stop() {
-        if (!stop) stop = true, stopTime = now;
-    }
-    void AdvanceTo(double t) {
-        if (t < now) return;
-        now = t;
-        // A stop key pressed at stopAt, whatever the writer was doing then.
-        if (now >= stopAt && !stop) stop = true, stopTime = stopAt;
-        for (auto& h : hooks) h(*this);
-    }
-};
-
-constexpr int kFrames = 480;  // 10 ms blocks at 48000 Hz
-constexpr double kBlockSec = kFrames / 48000.0;
-
-// Produces a block every blockSec while `delivering` says so, into a queue of `capacity` blocks
-// that drops (and counts) what finds it full, as a reader does.
-class FakeInput : public WriterInput {
-public:
-    FakeInput(FakeWorld& world, int number, int frames = kFrames, double blockSec = kBlockSec)
-        : world_(world), number_(number), frames_(frames), blockSec_(blockSec), nextAt_(blockSec) {}
-
-    std::function<bool(double)> delivering = [](double) { return true; };
-    std::function<float(double)> value = [](double) { return 0.25f; };
-    bool settled = true, failed = false, alive = true;
-    std::string error;
-    int taken = 0;
-    size_t capacity = SIZE_MAX;
-    int dropped = 0;
-    // Runs when a take finds the queue empty, before it waits.
-    std::function<void()> onEmptyTake;
-
-    std::vector<double> delivered;  // the stamp of every block that reached the queue
-
-    // Puts a block into the queue now, stamped with an arbitrary time.
-    void Inject(double stamp, float v) {
-        if (queue_.size() >= capacity) {
-            ++dropped;
-            return;
-        }
-        delivered.push_back(stamp);
-        queue_.push_back({stamp, std::vector<float>(2 * static_cast<size_t>(frames_), v)});
-    }
-
-    int Number() const noexcept override { return number_; }
-    bool Settled() const noexcept override { return settled; }
-    bool Failed() const noexcept override { return failed; }
-    std::string Error() const override { return error; }
-    bool ThreadAlive() const noexcept override { return alive; }
-    size_t QueuedCount() const override {
-        const_cast<FakeInput*>(this)->Produce();
-        return queue_.size();
-    }
-    const float* Take(int timeoutMs, double& time, int& count) override {
-        EXPECT_FALSE(holding_) << "a second block taken before the first was released";
-        Produce();
-        if (queue_.empty() && onEmptyTake) onEmptyTake();
-        if (queue_.empty()) {
-            const double deadline = world_.now + timeoutMs / 1000.0;
-            double t = nextAt_;
-            while (t <= deadline && !(alive && delivering(t))) t += blockSec_;
-            world_.AdvanceTo(t <= deadline ? t : deadline);
-            Produce();
-            if (queue_.empty()) return nullptr;
-        }
-        held_ = std::move(queue_.front());
-        queue_.pop_front();
-        holding_ = true;
-        ++taken;
-        time = held_.first;
-        count = static_cast<int>(held_.second.size());
-        return held_.second.data();
-    }
-    void ReleaseTaken() noexcept override { holding_ = false; }
-    void ClearRunning() noexcept override {}
-    bool WaitEnded(int) override { return true; }
-    void Drain() noexcept override { queue_.clear(); }
-
-private:
-    void Produce() {
-        for (; nextAt_ <= world_.now; nextAt_ += blockSec_)
-            if (alive && delivering(nextAt_)) Inject(nextAt_, value(nextAt_));
-    }
-
-    FakeWorld& world_;
-    const int number_;
-    const int frames_;
-    const double blockSec_;
-    double nextAt_;
-    bool holding_ = false;
-    std::deque<std::pair<double, std::vector<float>>> queue_;
-    std::pair<double, std::vector<float>> held_;
-};
 
 class WriterLoopTest : public ::testing::Test {
 protected:
@@ -474,24 +374,31 @@ TEST_F(WriterLoopTest, SilenceBeforeAnInputsFirstBlockIsNoLoss) {
     }
 }
 
-TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
+TEST_F(WriterLoopTest, AStopThatComesWithASplitLeavesNoEmptyPart) {
+    const fs::path part1 = dir_ / "rec_20240105_093000_part0001.wav";
+    const fs::path part2 = dir_ / "rec_20240105_093010_part0002.wav";
     const struct {
         const char* name;
         bool duringClose;
+        std::vector<fs::path> onDisk;  // part 1 of the second case is on a simulated disk
+        fs::path last;                 // the part the recording ends with
     } cases[] = {
         // The input pauses for a moment; the stop and the split timer both come while the writer
-        // waits for its next block, and that block still arrives.
-        {"stop and split in one step", false},
-        // The stop comes while the part being closed is forced to the disk (seconds on a slow drive).
-        {"stop while the part closes", true},
+        // waits for its next block, which is captured after both: no part begins for it.
+        {"stop and split in one step", false, {part1}, part1},
+        // The stop comes while part 1 is forced to the disk (seconds on a slow drive): the block
+        // that made the split due was captured before the stop, and part 2 holds it.
+        {"stop while the part closes", true, {part2}, part2},
     };
     state_->AutoSplitSecs = 600;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NextCase();
+        stampCount_ = 0;
         double stopAt = 60.0;
         auto platformCreate = RecorderServices::Platform().CreateFile;
         std::shared_ptr<testing::MemoryDisk> firstPart;
+        bool requested = false;
         if (c.duringClose) {
             firstPart = std::make_shared<testing::MemoryDisk>();
             firstPart->onFlushToDisk = [this] { world_.Stop(); };
@@ -500,14 +407,14 @@ TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
                     return std::make_unique<Rf64Writer>(std::make_unique<testing::MemoryFile>(firstPart), r, ch, b);
                 return platformCreate(p, r, ch, b);
             };
-            world_.hooks.push_back([this](FakeWorld& w) {
-                if (w.now >= 1.0) state_->SplitRequested = 1;
+            world_.hooks.push_back([&](FakeWorld& w) {
+                if (!requested && w.now >= 1.0) requested = true, state_->RequestSplit(w.now);
             });
         } else {
             state_->Services.CreateFile = platformCreate;
             in1_->delivering = [](double t) { return t < 1.0 || t >= 1.1; };
-            world_.hooks.push_back([this](FakeWorld& w) {
-                if (w.now >= 1.1) state_->SplitRequested = 1;
+            world_.hooks.push_back([&](FakeWorld& w) {
+                if (!requested && w.now >= 1.1) requested = true, state_->RequestSplit(1.1);
             });
             stopAt = 1.1;
         }
@@ -517,21 +424,21 @@ TEST_F(WriterLoopTest, AStopThatComesWithASplitBeginsNoPart) {
         state_->Services.Verify = [&](const fs::path& p, int, int) { return verified.push_back(p), false; };
         Run(stopAt);
         EXPECT_TRUE(world_.stop);
-        const fs::path part1 = dir_ / "rec_20240105_093000_part0001.wav";
+        EXPECT_EQ(Wavs(), c.onDisk);
+        for (const auto& p : Wavs()) EXPECT_TRUE(WavFile::Verify(p, 2, 48000)) << p;
         if (c.duringClose) {
             EXPECT_TRUE(firstPart->closed);
-            EXPECT_TRUE(Wavs().empty()) << Wavs().front();
-        } else {
-            EXPECT_EQ(Wavs(), std::vector<fs::path>{part1});
-            EXPECT_TRUE(WavFile::Verify(Wavs().at(0), 2, 48000));
+            EXPECT_EQ(Samples(part2).size() / 2, static_cast<size_t>(kFrames));
         }
-        EXPECT_EQ(verified, std::vector<fs::path>{part1});
+        EXPECT_EQ(verified, std::vector<fs::path>{c.last});
         EXPECT_EQ(state_->Session->Status.load(), FinalizationStatus::ClosedWithWarnings);
         EXPECT_TRUE(errors_.empty());
-        EXPECT_EQ(splits_, 0);
-        EXPECT_EQ(state_->Session->SplitCount.load(), 0);
-        EXPECT_EQ(state_->PartNumber.load(), 1);
+        const int parts = c.last == part1 ? 1 : 2;
+        EXPECT_EQ(splits_, parts - 1);
+        EXPECT_EQ(state_->Session->SplitCount.load(), parts - 1);
+        EXPECT_EQ(state_->PartNumber.load(), parts);
         EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        EXPECT_EQ(state_->Session->DroppedBlocks.load(), 0);
         EXPECT_FALSE(fs::exists(state_->JournalPath));
     }
 }
@@ -574,14 +481,14 @@ protected:
         state_->BufferFrames = kDefaultFrames;
         state_->AutoSplitSecs = splits ? 5 : 0;
         state_->Input1 = in1_ = std::make_shared<FakeInput>(world_, 1, kDefaultFrames, kDefaultSec);
-        in1_->capacity = InputReader::kQueueBound;
+        in1_->capacity = InputReader::QueueBound(48000, kDefaultFrames);
         if (twoInputs) {
             state_->Input2 = in2_ = std::make_shared<FakeInput>(world_, 2, kDefaultFrames, kDefaultSec);
-            in2_->capacity = InputReader::kQueueBound;
+            in2_->capacity = InputReader::QueueBound(48000, kDefaultFrames);
         }
         nextSplit_ = splits ? 5.0 : 1e9;
         world_.hooks.push_back([this](FakeWorld& w) {
-            if (w.now >= nextSplit_ && !w.stop) state_->SplitRequested = 1, nextSplit_ += 5.0;
+            if (w.now >= nextSplit_ && !w.stop) state_->RequestSplit(nextSplit_), nextSplit_ += 5.0;
         });
         beforeWrite = nullptr;
         refuseAfterStop = false;
@@ -827,15 +734,16 @@ TEST_F(WriterLoopTest, StartupWaitEndsWithoutAFile) {
 TEST_F(WriterLoopTest, SplitsOpenNumberedPartsAndWaitForTheEndOfAPause) {
     state_->AutoSplitSecs = 600;
     std::string journalAfterSplit;
-    bool requestedFirst = false, requestedSecond = false;
+    bool requestedFirst = false, requestedSecond = false, resumed = false;
     world_.hooks.push_back([&](FakeWorld& w) {
-        if (!requestedFirst && w.now >= 1.0) requestedFirst = true, state_->SplitRequested = 1;
+        if (!requestedFirst && w.now >= 1.0) requestedFirst = true, state_->RequestSplit(1.0);
         // A split asked for during a pause waits until the pause ends.
-        if (!requestedSecond && w.now >= 2.0) requestedSecond = true, state_->Paused = 1, state_->SplitRequested = 1;
+        if (!requestedSecond && w.now >= 2.0)
+            requestedSecond = true, state_->RequestPause(true, 2.0), state_->RequestSplit(2.0);
         if (w.now >= 2.5 && w.now < 3.0) {
             EXPECT_EQ(state_->PartNumber.load(), 2) << "split during the pause";
         }
-        if (w.now >= 3.0) state_->Paused = 0;
+        if (!resumed && w.now >= 3.0) resumed = true, state_->RequestPause(false, 3.0);
         // Nothing newer is handed to the journal before the next step's write.
         if (journalAfterSplit.empty() && splits_ == 1) {
             std::unique_lock lock(journalMutex_);
@@ -893,8 +801,9 @@ TEST_P(SplitFailureTest, EndsTheRecordingAndReportsOnce) {
         auto realExists = state_->Services.Exists;
         state_->Services.Exists = [realExists](const fs::path& p) { return p.string() != "E:\\" && realExists(p); };
     }
+    bool requested = false;
     world_.hooks.push_back([&](FakeWorld& w) {
-        if (w.now >= 1.0 && errors_.empty() && created == 1) state_->SplitRequested = 1;
+        if (!requested && w.now >= 1.0) requested = true, state_->RequestSplit(w.now);
     });
     Run(3.0);
     EXPECT_EQ(errors_, std::vector<std::string>{c.error});
