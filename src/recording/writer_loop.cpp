@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "app/errors.h"
@@ -398,6 +399,45 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         return true;
     };
 
+    // Both blocks of a step go back to their inputs however the step ends.
+    struct Held {
+        WriterInput* input = nullptr;
+        ~Held() { Release(); }
+        void Release() noexcept {
+            if (input) input->ReleaseTaken();
+            input = nullptr;
+        }
+    };
+    // A block kept back for a later step while the other input's older audio goes first: an input
+    // that delivered nothing for a while (an idle loopback, a stall) while the writer was behind
+    // comes back with audio far newer than the other's queued audio, which it never overlapped.
+    struct Carried : Held {
+        const float* block = nullptr;
+        double time = 0;
+        int count = 0;
+    } carried1, carried2;
+    auto take = [&](WriterInput& in, Carried& carried, bool& done, bool missing, double& time,
+                    int& count) -> const float* {
+        if (carried.input) {
+            carried.input = nullptr;
+            time = carried.time;
+            count = carried.count;
+            return carried.block;
+        }
+        return draining ? takeBeforeStop(in, done, time, count) : in.Take(missing ? 0 : takeTimeoutMs, time, count);
+    };
+    auto keep = [](Carried& carried, Held& held, const float* block, double time, int count) {
+        carried.input = std::exchange(held.input, nullptr);
+        carried.block = block;
+        carried.time = time;
+        carried.count = count;
+    };
+    // The input delivered nothing from its last block until this one, stamped at `stamp`, while
+    // the other input's block stamped at `other`, more than a block older, was captured.
+    auto gapBefore = [&](double stamp, double lastStamp, double other) {
+        return lastStamp < other && other < stamp - blockSec && stamp - lastStamp > blockSec + 0.05;
+    };
+
     for (;;) {
         if (!draining && clock.StopSet()) beginDrain();
         takeControls();
@@ -406,7 +446,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             const size_t queued2 = in2 ? in2->QueuedCount() : 0;
             if (queued1 > 0) missing1 = false;
             if (queued2 > 0) missing2 = false;
-            if (queued1 == 0 && queued2 == 0) {
+            if (queued1 == 0 && queued2 == 0 && !carried1.input && !carried2.input) {
                 if (clock.WaitStop(kIdleSleepMs)) continue;
                 if (!dead1 && !in1.ThreadAlive()) {
                     Log::Warn("Mic 1 thread died unexpectedly");
@@ -426,23 +466,14 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             }
         }
 
-        // Both blocks go back to their inputs however this step ends.
-        struct Held {
-            WriterInput* input = nullptr;
-            ~Held() { Release(); }
-            void Release() noexcept {
-                if (input) input->ReleaseTaken();
-                input = nullptr;
-            }
-        } held1, held2;
+        Held held1, held2;
 
         double time1 = 0;
         int count1 = 0;
         // Input 2's audio dropped to stay aligned is lost audio once input 1 has begun to deliver;
         // before that it is only the inputs' different start-up times.
-        const bool delivered1 = started1;
-        const float* block1 = draining ? takeBeforeStop(in1, done1, time1, count1)
-                                       : in1.Take(missing1 ? 0 : takeTimeoutMs, time1, count1);
+        const bool delivered1 = started1, delivered2 = started2;
+        const float* block1 = take(in1, carried1, done1, missing1, time1, count1);
         if (block1) {
             held1.input = &in1;
             missing1 = false;
@@ -457,10 +488,13 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         const float* block2 = nullptr;
         if (in2) {
             for (;;) {
-                block2 = draining ? takeBeforeStop(*in2, done2, time2, count2)
-                                  : in2->Take(missing2 ? 0 : takeTimeoutMs, time2, count2);
+                block2 = take(*in2, carried2, done2, missing2, time2, count2);
                 // Aligned with input 1's audio only: silence put in for an input that delivers nothing
                 // (dead, stalled, an idle loopback, or done in the drain) has no time to align with.
+                if (block2 && held1.input && delivered1 && gapBefore(time1, lastStamp1, time2)) {
+                    keep(carried1, held1, block1, time1, count1);
+                    break;
+                }
                 if (block2 && held1.input && time2 < time1 - kLagSeconds) {
                     if (delivered1 && !controls.PausedAt(time2)) Session->DroppedBlocks.Add(1);
                     in2->ReleaseTaken();
@@ -475,6 +509,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             } else {
                 missing2 = true;
             }
+            if (held1.input && held2.input && delivered2 && gapBefore(time2, lastStamp2, time1))
+                keep(carried2, held2, block2, time2, count2);
         }
 
         if (!draining && clock.StopSet()) {
@@ -488,6 +524,12 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (held2.input && time2 > stopTime) {
                 held2.Release();
                 done2 = true;
+            }
+            for (auto [carried, done] : {std::pair{&carried1, &done1}, std::pair{&carried2, &done2}}) {
+                if (carried->input && carried->time > stopTime) {
+                    carried->Release();
+                    *done = true;
+                }
             }
         }
         const bool silent1 = !held1.input, silent2 = in2 && !held2.input;

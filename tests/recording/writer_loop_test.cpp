@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -495,12 +496,13 @@ protected:
         state_->Services.CreateFile = [this](const fs::path& p, int r, int ch, int b) {
             if (refuseAfterStop && world_.stop) throw IoError("There is not enough space on the disk.", 112);
             auto file = std::make_unique<HookedFile>(
-                OpenAudioFile(p, FileAccess::CreateNewWrite), [this] { world_.AdvanceTo(world_.now + 3.0); },
+                OpenAudioFile(p, FileAccess::CreateNewWrite), [this] { world_.AdvanceTo(world_.now + flushSeconds); },
                 [this] {
                     if (beforeWrite) beforeWrite();
                 });
             return std::make_unique<Rf64Writer>(std::move(file), r, ch, b);
         };
+        flushSeconds = 3.0;
         verified.clear();
         state_->Services.Verify = [this](const fs::path& p, int ch, int r) {
             verified.push_back(p);
@@ -519,6 +521,39 @@ protected:
         return frames;
     }
 
+    // Each block of input n carries its own time stamp, so that the parts tell which blocks they hold.
+    void StampBlocks(FakeInput& input) {
+        input.value = [](double t) { return static_cast<float>(t / kStampScale); };
+    }
+    // The stamps of the blocks in all parts, in order, decoded from the samples of stamped blocks;
+    // with firsts, the stamp each part begins with.
+    std::vector<double> StampsOnDisk(std::vector<double>* firsts = nullptr) const {
+        std::vector<double> stamps;
+        for (const auto& p : Wavs()) {
+            const auto samples = Samples(p);
+            for (size_t i = 0; i < samples.size(); i += 2 * kDefaultFrames) {
+                const double t = samples[i] / 32767.0 * kStampScale;
+                if (firsts && i == 0) firsts->push_back(t);
+                stamps.push_back(t);
+            }
+        }
+        return stamps;
+    }
+    // Whether two lists of stamps name the same blocks: a 16-bit sample holds a stamp to within a
+    // small fraction of a block.
+    static ::testing::AssertionResult SameBlocks(const std::vector<double>& got, const std::vector<double>& want) {
+        for (size_t i = 0; i < std::max(got.size(), want.size()); ++i) {
+            if (i >= got.size() || i >= want.size() || std::abs(got[i] - want[i]) > kDefaultSec / 4)
+                return ::testing::AssertionFailure()
+                       << got.size() << " blocks on disk, " << want.size() << " expected; the first difference at block "
+                       << i << ": " << (i < got.size() ? got[i] : -1) << " s against "
+                       << (i < want.size() ? want[i] : -1) << " s";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static constexpr double kStampScale = 20.0;  // seconds at full scale
+    double flushSeconds = 3.0;
     double nextSplit_ = 1e9;
     std::function<void()> beforeWrite;
     bool refuseAfterStop = false;
@@ -562,6 +597,116 @@ TEST_F(SlowDriveTest, AStopKeepsEveryBlockCapturedBeforeIt) {
         const auto last = Samples(parts.back());
         EXPECT_EQ(FramesOtherThan(last, last.at(0)), 0);
     }
+}
+
+TEST_F(SlowDriveTest, PauseResumeAndSplitActOnWhenTheAudioWasCaptured) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<double, bool>> keys;  // pause (true) and resume (false) keys
+        double stop;
+        double flush;
+        bool twoInputs;
+    } cases[] = {
+        // The pause comes while part 1 is forced to the disk (5 s to 8 s): the audio captured
+        // between the split and the pause is still queued.
+        {"pause during a slow close", {{6.5, true}, {9.5, false}}, 13.0, 3.0, false},
+        {"pause during a slow close, two inputs", {{6.5, true}, {9.5, false}}, 13.0, 3.0, true},
+        // Paused and resumed while the writer is held up: the writer finds a queue that holds both.
+        {"a short pause inside the close", {{5.8, true}, {6.8, false}}, 12.0, 3.0, false},
+        // Stopped while paused, during the close: what came before the pause is kept.
+        {"stop while paused", {{5.8, true}}, 7.3, 3.0, false},
+        // Each close takes longer than a part lasts: the split timer's requests pile up.
+        {"closes of 6 s", {}, 14.0, 6.0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(c.twoInputs, true);
+        flushSeconds = c.flush;
+        StampBlocks(*in1_);
+        if (c.twoInputs) in2_->value = [](double) { return 0.0f; };
+        size_t next = 0;
+        world_.hooks.push_back([&](FakeWorld& w) {
+            for (; next < c.keys.size() && w.now >= c.keys[next].first; ++next)
+                state_->RequestPause(c.keys[next].second, c.keys[next].first);
+        });
+        Run(c.stop);
+        ExpectCleanFinish();
+        EXPECT_EQ(state_->Session->DroppedBlocks.load(), 0);
+        EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
+        // On disk: every block captured before the stop and outside the pause, and nothing else.
+        auto paused = [&](double t) {
+            bool p = false;
+            for (const auto& [at, pause] : c.keys)
+                if (at < t) p = pause;
+            return p;
+        };
+        std::vector<double> want;
+        for (double t : in1_->delivered)
+            if (t <= c.stop && !paused(t)) want.push_back(t);
+        std::vector<double> firsts;
+        EXPECT_TRUE(SameBlocks(StampsOnDisk(&firsts), want));
+        // Each part after the first begins with the first block written after its split request.
+        ASSERT_EQ(firsts.size(), static_cast<size_t>(splits_ + 1));
+        for (size_t k = 1; k < firsts.size(); ++k) {
+            const double request = 5.0 * static_cast<double>(k);
+            const auto first = std::upper_bound(want.begin(), want.end(), request);
+            ASSERT_NE(first, want.end());
+            EXPECT_NEAR(firsts[k], *first, kDefaultSec / 4) << "part " << k + 1;
+        }
+        for (size_t k = 0; k + 1 < firsts.size(); ++k)
+            EXPECT_GT(firsts[k + 1] - firsts[k], 4.0) << "part " << k + 1 << " is short";
+    }
+}
+
+TEST_F(SlowDriveTest, InputTwoIsKeptWhileInputOneDeliversNothing) {
+    const struct {
+        const char* name;
+        std::function<bool(double)> delivering1;
+        bool dies;
+    } cases[] = {
+        // Its device is gone and the recording goes on with input 2.
+        {"input 1 lost at 2 s", [](double t) { return t < 2.0; }, true},
+        // A loopback whose output plays nothing from 2 s to 8 s, then plays again while the writer
+        // is still behind the close of part 1: input 1's new audio must not push out input 2's
+        // queued audio of the same seconds.
+        {"input 1 idle from 2 s to 8 s", [](double t) { return t < 2.0 || t >= 8.0; }, false},
+    };
+    settings_.ContinueOnMicDisconnect = true;
+    settings_.In2Gain = 1.0f;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(true, true);
+        in1_->value = [](double) { return 0.0f; };
+        StampBlocks(*in2_);
+        in1_->delivering = c.delivering1;
+        if (c.dies) world_.hooks.push_back([this](FakeWorld& w) { in1_->alive = w.now < 2.0; });
+        Run(kStopAt);
+        EXPECT_TRUE(errors_.empty()) << errors_.front();
+        EXPECT_EQ(state_->Session->DroppedBlocks.load(), 0);
+        std::vector<double> want;
+        for (double t : in2_->delivered)
+            if (t <= kStopAt) want.push_back(t);
+        EXPECT_TRUE(SameBlocks(StampsOnDisk(), want));
+        // Input 1's silence is counted as substituted for the time it delivered nothing.
+        const auto silence = static_cast<int64_t>(state_->Session->SilenceBlocks.load());
+        const double quiet = c.dies ? kStopAt - 2.0 : 6.0;
+        EXPECT_NEAR(static_cast<double>(silence) * kDefaultSec, quiet, 0.2);
+    }
+}
+
+TEST_F(WriterLoopTest, InputTwoBlocksDroppedToStayAlignedAreCountedOnceInputOneHasDelivered) {
+    AddSecondInput();
+    // Input 2 runs ahead: a burst of stale blocks stamped 1.0 s to 1.2 s arrives at 2 s, more than
+    // half a second behind input 1, which has delivered all along.
+    world_.hooks.push_back([this, injected = false](FakeWorld& w) mutable {
+        if (injected || w.now < 2.0) return;
+        injected = true;
+        for (int i = 0; i < 20; ++i) in2_->Inject(1.0 + i * 0.01, 0.5f);
+    });
+    Run(3.0);
+    ExpectCleanFinish();
+    EXPECT_EQ(state_->Session->DroppedBlocks.load(), 20);
+    EXPECT_EQ(state_->Session->SilenceBlocks.load(), 0);
 }
 
 TEST_F(SlowDriveTest, AnInputThatWentQuietBeforeTheStopIsStillAGapInTheDrain) {
