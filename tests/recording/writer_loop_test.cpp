@@ -115,7 +115,7 @@ protected:
     static std::vector<int16_t> Samples(const fs::path& p) {
         auto bytes = ReadBytes(p);
         std::vector<int16_t> s((bytes.size() - 80) / 2);
-        std::memcpy(s.data(), bytes.data() + 80, s.size() * 2);
+        if (!s.empty()) std::memcpy(s.data(), bytes.data() + 80, s.size() * 2);
         return s;
     }
 
