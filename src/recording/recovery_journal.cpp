@@ -10,13 +10,11 @@ namespace twr {
 
 namespace fs = std::filesystem;
 
-namespace {
-fs::path TempPathOf(const fs::path& journalPath) {
+fs::path RecoveryJournal::TempPathFor(const fs::path& journalPath) {
     fs::path tmp = journalPath;
     tmp += ".tmp";
     return tmp;
 }
-}  // namespace
 
 fs::path RecoveryJournal::PathFor(const fs::path& outputFolder) {
     if (outputFolder.empty()) return Config::AppDataDir() / kFileName;
@@ -46,7 +44,7 @@ std::string RecoveryJournal::ToText(const JournalEntry& entry) {
 }
 
 void RecoveryJournal::Write(const fs::path& journalPath, const JournalEntry& entry) noexcept {
-    const fs::path tmp = TempPathOf(journalPath);
+    const fs::path tmp = TempPathFor(journalPath);
     try {
         platform::WriteFileDurable(tmp, ToText(entry));
         platform::MoveReplace(tmp, journalPath);
@@ -65,7 +63,7 @@ void RecoveryJournal::Delete(const fs::path& journalPath) noexcept {
     } catch (...) {
     }
     try {
-        platform::DeleteFileIfExists(TempPathOf(journalPath));
+        platform::DeleteFileIfExists(TempPathFor(journalPath));
     } catch (...) {
     }
 }

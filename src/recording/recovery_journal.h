@@ -43,6 +43,9 @@ public:
     static void Write(const std::filesystem::path& journalPath, const JournalEntry& entry) noexcept;
     // Deletes the journal (and a stray ".tmp") when present; failures are swallowed.
     static void Delete(const std::filesystem::path& journalPath) noexcept;
+    // "<journal>.tmp": the rewrite under way, or one a crash cut short. Whatever ends a journal
+    // removes it too, or it stays beside the recording for good.
+    [[nodiscard]] static std::filesystem::path TempPathFor(const std::filesystem::path& journalPath);
 };
 
 // Writes the journal on its own "Journal" thread. Forcing the journal to the disk can take seconds

@@ -8,6 +8,7 @@
 #include "app/json.h"
 #include "app/log.h"
 #include "app/platform.h"
+#include "recording/recovery_journal.h"
 
 namespace twr {
 
@@ -29,8 +30,16 @@ std::string ReadCurrentFile(RecoveryFiles& files, const fs::path& journal) {
     return JsonObject::ParseObject(DecodeFileText(bytes)).GetString("current_file", "");
 }
 
+// The journal with its ".tmp": a rewrite that a crash cut short would otherwise stay beside the
+// recording after the journal is gone.
+void DeleteJournal(RecoveryFiles& files, const fs::path& journal) {
+    files.TryDelete(journal);
+    files.TryDelete(RecoveryJournal::TempPathFor(journal));
+}
+
 // After a repair or "forget": the journal goes only while it still describes the recording that
-// was offered. A recording started meanwhile in the same folder has rewritten it, and keeps it.
+// was offered. A recording started meanwhile in the same folder has rewritten it, and keeps it
+// (and the ".tmp" it writes through).
 void DeleteJournalIfStillFor(RecoveryFiles& files, const UnfinishedRecording& item) {
     if (!files.FileExists(item.Journal)) return;
     const std::string current = ReadCurrentFile(files, item.Journal);
@@ -38,7 +47,7 @@ void DeleteJournalIfStillFor(RecoveryFiles& files, const UnfinishedRecording& it
         Log::Info("Recovery journal kept: it now names " + current);
         return;
     }
-    files.TryDelete(item.Journal);
+    DeleteJournal(files, item.Journal);
 }
 
 class SystemRecoveryFiles final : public RecoveryFiles {
@@ -126,7 +135,7 @@ std::vector<UnfinishedRecording> CrashRecovery::FindUnfinishedRecordings(Recover
             if (!files.FileExists(journal)) continue;
             const std::string recording = ReadCurrentFile(files, journal);
             if (recording.empty() || !files.FileExists(platform::U8Path(recording))) {
-                files.TryDelete(journal);
+                DeleteJournal(files, journal);
                 continue;
             }
             if (files.IsInUse(platform::U8Path(recording))) {

@@ -46,6 +46,12 @@ public:
     size_t largestRead = 0;
 };
 
+fs::path TempOf(const fs::path& journal) {
+    fs::path tmp = journal;
+    tmp += ".tmp";
+    return tmp;
+}
+
 class CrashRecoveryTest : public ::testing::Test {
 protected:
     // A recording and, beside it in dir, a journal naming it.
@@ -54,6 +60,12 @@ protected:
         WriteText(dir / name, "RF64");
         WriteText(dir / CrashRecovery::kJournalName, JournalText((dir / name).string()));
         return dir / CrashRecovery::kJournalName;
+    }
+    // The journal's rewrite as a kill left it, half made.
+    static fs::path CutShortRewrite(const fs::path& journal, const std::string& recording) {
+        const std::string text = JournalText(recording);
+        WriteText(TempOf(journal), text.substr(0, text.size() / 2));
+        return TempOf(journal);
     }
     std::vector<UnfinishedRecording> Scan() {
         return CrashRecovery::FindUnfinishedRecordings(files_, appData_, save_);
@@ -126,11 +138,13 @@ TEST_F(CrashRecoveryTest, EachJournalMeetsItsOwnFate) {
         SCOPED_TRACE(c.name);
         log_.Clear();
         WriteText(journal, c.journal);
+        const fs::path tmp = CutShortRewrite(journal, recText);
         files_.inUse.clear();
         if (std::string(c.name) == "held open") files_.inUse.insert(recText);
         const auto found = Scan();
         EXPECT_EQ(found.size(), c.offered ? 1u : 0u);
         EXPECT_EQ(fs::exists(journal), c.kept);
+        EXPECT_EQ(fs::exists(tmp), c.kept) << "a journal's rewrite goes with it";
         EXPECT_TRUE(fs::exists(rec));
         if (c.logLevel) EXPECT_TRUE(log_.Has(c.logLevel, c.logStart, false)) << log_.Text();
         else EXPECT_EQ(log_.Text(), "");
@@ -148,6 +162,21 @@ TEST_F(CrashRecoveryTest, EachJournalMeetsItsOwnFate) {
     EXPECT_EQ(found[0].Journal, journal);
     EXPECT_TRUE(log_.Has("ERROR", "Failed to process recovery journal: The process cannot access the file.", false));
     EXPECT_TRUE(fs::exists(appData_ / CrashRecovery::kJournalName));
+}
+
+// A ".tmp" with no journal beside it is a rewrite, not a journal: it is not offered, and it is left
+// alone, since a recording's first journal is written through it.
+TEST_F(CrashRecoveryTest, ARewriteWithoutItsJournalIsNeitherOfferedNorTouched) {
+    fs::create_directories(save_);
+    const fs::path rec = save_ / "rec.wav";
+    WriteText(rec, "RF64");
+    const fs::path tmp = TempOf(save_ / CrashRecovery::kJournalName);
+    for (const std::string& text : {JournalText(rec.string()), JournalText(rec.string()).substr(0, 40)}) {
+        WriteText(tmp, text);
+        EXPECT_TRUE(Scan().empty());
+        EXPECT_EQ(ReadText(tmp), text);
+    }
+    EXPECT_EQ(log_.Text(), "");
 }
 
 class ScriptedPrompter final : public RepairPrompter {
@@ -194,6 +223,7 @@ TEST_F(CrashRecoveryTest, EachAnswerDecidesTheJournal) {
         SCOPED_TRACE(c.name);
         const fs::path journal = Journaled(save_);
         const std::string rec = (save_ / "rec.wav").string();
+        const fs::path tmp = CutShortRewrite(journal, rec);
         ScriptedPrompter p;
         p.answers = {c.answer};
         p.repairWorks = c.repairWorks;
@@ -202,6 +232,7 @@ TEST_F(CrashRecoveryTest, EachAnswerDecidesTheJournal) {
         EXPECT_EQ(p.repaired.size(), c.repaired ? 1u : 0u);
         EXPECT_EQ(p.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
         EXPECT_EQ(fs::exists(journal), c.journalKept);
+        EXPECT_EQ(fs::exists(tmp), c.journalKept);
         EXPECT_EQ(ReadText(save_ / "rec.wav"), "RF64");
     }
 }
@@ -216,10 +247,15 @@ TEST_F(CrashRecoveryTest, ANewRecordingsJournalSurvivesTheAnswerAndFailuresMoveO
         log_.Clear();
         ScriptedPrompter p;
         p.answers = {answer};
-        // While the dialog is open an auto-start begins a recording in the same folder.
-        p.onAsk = [&] { WriteText(journal, JournalText(fresh)); };
+        // While the dialog is open an auto-start begins a recording in the same folder, which is
+        // in the middle of its next rewrite when the answer comes.
+        p.onAsk = [&] {
+            WriteText(journal, JournalText(fresh));
+            WriteText(TempOf(journal), JournalText(fresh));
+        };
         CrashRecovery::PromptRepairs(p, files_, {{journal, old}});
         EXPECT_EQ(ReadText(journal), JournalText(fresh));
+        EXPECT_EQ(ReadText(TempOf(journal)), JournalText(fresh));
         EXPECT_TRUE(log_.Has("INFO", "Recovery journal kept: it now names " + fresh));
     }
 
