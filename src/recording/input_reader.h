@@ -38,16 +38,23 @@ public:
 // Recorder may be dropped while a stuck reader is still ending.
 class InputReader : public std::enable_shared_from_this<InputReader> {
 public:
-    static constexpr size_t kQueueBound = 100;
-    // How long a completed block may wait for room in the queue before it is dropped.
-    static constexpr int kQueueWaitMs = 1000;
+    // The queue holds this many seconds of audio whatever the format, so a writer held up by a
+    // slow drive (a split's close forcing its part out takes seconds there) loses nothing. A reader
+    // never waits for room in it: a block the full queue cannot take is dropped and counted, and
+    // the device is read on, so its own buffer never overflows because of the writer.
+    static constexpr int kQueueSeconds = 10;
+    // Enough blocks of bufferFrames for kQueueSeconds, and never fewer than 2.
+    [[nodiscard]] static size_t QueueBound(int sampleRate, int bufferFrames) noexcept;
+    // At a stop the reader still takes what its device holds ready, up to about the device's
+    // buffer: a stream that never runs dry cannot keep the reader from ending.
+    static constexpr int kStopReadSeconds = 1;
     static constexpr int kEventWaitMs = 200;
 
     // Throws InvalidArgument for a sample rate or buffer size below 1. Nothing is opened yet.
     // backend null means PlatformCaptureBackend().
     InputReader(int number, std::string deviceId, bool isLoopback, int sampleRate, int bufferFrames,
                 std::shared_ptr<RecordingSession> session, Stopwatch clock,
-                std::shared_ptr<CaptureBackend> backend = nullptr, int queueWaitMs = kQueueWaitMs);
+                std::shared_ptr<CaptureBackend> backend = nullptr);
     InputReader(const InputReader&) = delete;
     InputReader& operator=(const InputReader&) = delete;
 
@@ -84,8 +91,18 @@ public:
     [[nodiscard]] static int IdleWaitMs(bool eventDriven, int bufferFrames, int sampleRate) noexcept;
 
 private:
+    struct Cutting;
     void Run();
     void ReadLoop(AudioStream& stream);
+    // One read into the block under way, with the bookkeeping of how far behind the device the
+    // reader may be. Returns the samples read.
+    int ReadInto(AudioStream& stream, Cutting& cut, int count);
+    // The block under way is full: queued stamped with time, or dropped and counted.
+    void Complete(Cutting& cut, double time);
+    // After a stop: what the device still holds ready, up to kStopReadSeconds, goes into blocks
+    // stamped with the stop time; what lies beyond is counted as dropped.
+    void ReadLeftAtStop(AudioStream& stream, Cutting& cut, double stopTime);
+    [[nodiscard]] double StampNow() const noexcept;
     // Audio the device discarded while this thread was held up is lost like a dropped block and
     // counted with them.
     void CountDiscarded(uint64_t frames);
@@ -100,7 +117,6 @@ private:
     const std::shared_ptr<RecordingSession> session_;
     const Stopwatch clock_;
     const std::shared_ptr<CaptureBackend> backend_;
-    const int queueWaitMs_;
     const std::unique_ptr<BlockQueue> queue_;
 
     std::atomic<bool> running_{true};
@@ -108,6 +124,7 @@ private:
     std::atomic<bool> failed_{false};
     std::string error_;  // written before failed_ is set (release), read after it (acquire)
     uint64_t discardedFrames_ = 0;  // the thread's own
+    bool dropping_ = false;         // the thread's own: the last completed block found no room
 
     std::atomic<bool> started_{false};
     std::atomic<bool> ended_{false};

@@ -22,6 +22,13 @@ using namespace std::chrono_literals;
 // What the test watches of a stream and backend that live on the reader thread.
 struct StreamProbe {
     std::atomic<bool> deliver{true};  // false: every read yields nothing
+    // Frames the device holds ready; below 0 it never runs dry.
+    std::atomic<int64_t> ready{-1};
+    // While set, an idle wait lasts until it is cleared: the reader is held up, as a thread the
+    // system does not run, and held tells that it is.
+    std::atomic<bool> holdWaits{false}, held{false};
+    Stopwatch clock;  // the session's
+    std::atomic<double> heldFrom{-1.0};
     bool eventDriven = false, failOpen = false;
     std::atomic<int> disposed{0}, waits{0}, lastWaitMs{-1}, leftThread{0};
     std::atomic<int> next{0};  // running sample index
@@ -32,12 +39,22 @@ public:
     explicit FakeStream(std::shared_ptr<StreamProbe> p) : p_(std::move(p)) {}
     int Read(std::span<float> buffer, int offset, int count) override {
         if (!p_->deliver) return 0;
+        if (const int64_t ready = p_->ready.load(); ready >= 0) {
+            count = static_cast<int>(std::min<int64_t>(count, 2 * ready));
+            p_->ready -= count / 2;
+        }
         for (int i = 0; i < count; ++i) buffer[static_cast<size_t>(offset + i)] = static_cast<float>(p_->next++);
         return count;
     }
     bool WaitForData(int timeoutMs) override {
         p_->waits++;
         p_->lastWaitMs = timeoutMs;
+        if (p_->holdWaits) {
+            p_->heldFrom = p_->clock.ElapsedSeconds();
+            p_->held = true;
+        }
+        while (p_->holdWaits) std::this_thread::sleep_for(1ms);
+        p_->held = false;
         std::this_thread::sleep_for(1ms);
         return true;
     }
@@ -76,10 +93,24 @@ bool WaitUntil(Pred pred) {
 
 class InputReaderTest : public ::testing::Test {
 protected:
-    // 64 frames a block.
-    std::shared_ptr<InputReader> Make(int queueWaitMs = 20) {
-        return std::make_shared<InputReader>(1, "{mic}", false, 48000, 64, session_, session_->Clock,
-                                             std::make_shared<FakeBackend>(probe_), queueWaitMs);
+    // 64 frames a block unless told.
+    std::shared_ptr<InputReader> Make(int sampleRate = 48000, int bufferFrames = 64) {
+        return std::make_shared<InputReader>(1, "{mic}", false, sampleRate, bufferFrames, session_, session_->Clock,
+                                             std::make_shared<FakeBackend>(probe_));
+    }
+    // A fresh session and device whose reader has queued two blocks and is now held up in an idle
+    // wait with nothing ready.
+    std::shared_ptr<InputReader> StartHeld(int sampleRate, int bufferFrames) {
+        session_ = std::make_shared<RecordingSession>();
+        probe_ = std::make_shared<StreamProbe>();
+        probe_->clock = session_->Clock;
+        probe_->ready = 3 * bufferFrames;  // the first block is the start-up transient
+        probe_->holdWaits = true;
+        auto reader = Make(sampleRate, bufferFrames);
+        reader->Start();
+        EXPECT_TRUE(WaitUntil([&] { return probe_->held.load(); }));
+        EXPECT_EQ(reader->Queue().Count(), 2u);
+        return reader;
     }
 
     testing::LogCapture log_;
@@ -88,9 +119,11 @@ protected:
 };
 
 // The reader outpaces a writer that takes nothing: the queue fills, and later blocks are dropped
-// and counted while the queued ones stay in order.
+// and counted at once while the queued ones stay in order.
 TEST_F(InputReaderTest, FirstBlockIsDiscardedLaterOnesQueueInOrderAndEveryDropIsCounted) {
-    auto reader = Make(5);
+    auto reader = Make();
+    const size_t bound = InputReader::QueueBound(48000, 64);
+    ASSERT_EQ(reader->Queue().Bound(), bound);
     reader->Start();
     ASSERT_TRUE(WaitUntil([&] { return session_->DroppedBlocks.load() >= 3; }));
     reader->ClearRunning();
@@ -99,10 +132,12 @@ TEST_F(InputReaderTest, FirstBlockIsDiscardedLaterOnesQueueInOrderAndEveryDropIs
     EXPECT_EQ(probe_->disposed.load(), 1);
     EXPECT_EQ(probe_->leftThread.load(), 1);
     EXPECT_TRUE(reader->Queue().IsAddingCompleted());
-    ASSERT_EQ(reader->Queue().Count(), InputReader::kQueueBound);
+    ASSERT_EQ(reader->Queue().Count(), bound);
     // Every completed block after the first is either queued or counted as dropped.
     const int completed = probe_->next.load() / 128;
-    EXPECT_EQ(completed - 1, static_cast<int>(InputReader::kQueueBound) + session_->DroppedBlocks.load());
+    EXPECT_EQ(completed - 1, static_cast<int>(bound) + session_->DroppedBlocks.load());
+    EXPECT_TRUE(log_.Has("WARNING", "Reader 1: the queue is full (10 seconds of audio the writer has not taken)", false))
+        << log_.Text();
     Block b;
     double lastTime = 0.0;
     // Samples 0..127 were the discarded first buffer; no queued block is missing or repeated.
@@ -112,6 +147,26 @@ TEST_F(InputReaderTest, FirstBlockIsDiscardedLaterOnesQueueInOrderAndEveryDropIs
         ASSERT_EQ(b.Samples[127], start + 127);
         ASSERT_GE(b.Time, lastTime);
         lastTime = b.Time;
+        ArrayPool::Shared().Return(b.Samples);
+    }
+}
+
+TEST(InputReader, TheQueueHoldsTenSecondsWhateverTheFormat) {
+    const struct {
+        int rate, frames;
+        size_t blocks;
+    } cases[] = {
+        {48000, 2048, 235},  // 10.03 s, about 4 MB of floats
+        {96000, 512, 1875},  {44100, 441, 1000},      {384000, 2048, 1875},  // about 31 MB
+        {384000, 480, 8000}, {8000, 1048576, 2},      {384000, 1048576, 4},  // a block longer than the queue's time
+    };
+    auto session = std::make_shared<RecordingSession>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frames) + "@" + std::to_string(c.rate));
+        EXPECT_EQ(InputReader::QueueBound(c.rate, c.frames), c.blocks);
+        EXPECT_GE(static_cast<double>(c.blocks) * c.frames, 10.0 * c.rate);
+        InputReader reader(1, "x", false, c.rate, c.frames, session, session->Clock);
+        EXPECT_EQ(reader.Queue().Bound(), c.blocks);
     }
 }
 
@@ -167,6 +222,74 @@ TEST_F(InputReaderTest, StopEndsAnIdleReaderAndKeepsQueuedBlocks) {
         EXPECT_EQ(probe_->lastWaitMs.load(), c.waitMs);
         EXPECT_NE(log_.Text().find(c.logged), std::string::npos);
     }
+}
+
+// A stop while the reader is held up takes what the device still holds, up to the stop's bound,
+// into blocks stamped with the stop time; the partial block left is neither queued nor counted.
+TEST_F(InputReaderTest, AStopQueuesWhatTheDeviceStillHeldStampedWithTheStopTime) {
+    const struct {
+        const char* name;
+        int rate, frames;
+        int64_t ready;  // at the stop; below 0 the device never runs dry
+        size_t queued;
+    } cases[] = {
+        {"nothing ready", 48000, 64, 0, 0},
+        {"one 10 ms packet in 512-frame blocks at 96000 Hz", 96000, 512, 960, 1},
+        {"half a second", 48000, 2048, 24000, 11},
+        {"exactly the bound", 48000, 480, 48000, 100},
+        {"a device that never runs dry ends at the bound", 48000, 480, -1, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto reader = StartHeld(c.rate, c.frames);
+        probe_->ready = c.ready;
+        session_->RequestStop();
+        const double stop = session_->StopTime();
+        probe_->holdWaits = false;
+        ASSERT_TRUE(reader->Join(5000));
+        EXPECT_FALSE(reader->Failed());
+        EXPECT_EQ(session_->DroppedBlocks.load(), 0);
+        EXPECT_EQ(log_.Text().find("WARNING"), std::string::npos) << log_.Text();
+        const int64_t read = c.ready >= 0 ? c.ready : int64_t{InputReader::kStopReadSeconds} * c.rate;
+        EXPECT_EQ(probe_->next.load(), 2 * (3 * c.frames + read));
+        ASSERT_EQ(reader->Queue().Count(), 2 + c.queued);
+        Block b;
+        float start = static_cast<float>(2 * c.frames);
+        for (size_t i = 0; reader->Queue().TryTake(b, 0); ++i, start += static_cast<float>(2 * c.frames)) {
+            ASSERT_EQ(b.Samples[0], start);
+            if (i < 2)
+                EXPECT_LT(b.Time, stop);
+            else
+                EXPECT_EQ(b.Time, stop);
+            ArrayPool::Shared().Return(b.Samples);
+        }
+    }
+}
+
+// A reader held up for longer than the stop's bound leaves the rest of what the device captured
+// before the stop unread: that is counted, in blocks rounded up, by the time it was held.
+TEST_F(InputReaderTest, AStopBeyondTheBoundCountsTheRestItLeavesUnread) {
+    auto reader = StartHeld(48000, 480);
+    const double heldFrom = probe_->heldFrom.load();
+    std::this_thread::sleep_for(1500ms);
+    session_->RequestStop();
+    const double stop = session_->StopTime();
+    // What the device captured meanwhile, a little less than the reader reckons from its own last
+    // read, which came just before the hold.
+    const auto captured = static_cast<int64_t>((stop - heldFrom) * 48000);
+    probe_->ready = captured;
+    probe_->holdWaits = false;
+    ASSERT_TRUE(reader->Join(5000));
+    EXPECT_EQ(reader->Queue().Count(), 2u + 100u) << "one second of blocks taken at the stop";
+    const int64_t rest = (captured - 48000 + 479) / 480;
+    EXPECT_GE(session_->DroppedBlocks.load(), rest);
+    EXPECT_LE(session_->DroppedBlocks.load(), rest + 1);
+    EXPECT_TRUE(log_.Has("WARNING", "Reader 1: ", false)) << log_.Text();
+    EXPECT_NE(log_.Text().find(" seconds of audio captured before the stop were left unread; the reader was behind."),
+              std::string::npos)
+        << log_.Text();
+    Block b;
+    while (reader->Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
 }
 
 // A capture engine whose buffer holds capacity packets of 10 ms at 48000 Hz, filled as real time
@@ -280,9 +403,86 @@ private:
     Make make_;
 };
 
-// The writer takes nothing for 2 s while the queue is full, so the reader waits and the device's
-// second of buffer overflows: what the device lost is counted with the dropped blocks, in
-// whole blocks, and logged in seconds. A loopback's loss is counted the same way.
+// A stream as the reader sees it, over another: counts the samples read and, while told to, holds
+// the reader in its idle wait as a thread the system does not run.
+class HeldStream final : public AudioStream {
+public:
+    struct Probe {
+        std::atomic<int64_t> samples{0};
+        std::atomic<bool> hold{false}, held{false};
+    };
+    HeldStream(std::unique_ptr<AudioStream> inner, std::shared_ptr<Probe> probe)
+        : inner_(std::move(inner)), probe_(std::move(probe)) {}
+    int Read(std::span<float> buffer, int offset, int count) override {
+        const int got = inner_->Read(buffer, offset, count);
+        probe_->samples += got;
+        return got;
+    }
+    bool WaitForData(int timeoutMs) override {
+        probe_->held = probe_->hold.load();
+        while (probe_->hold) std::this_thread::sleep_for(1ms);
+        probe_->held = false;
+        return inner_->WaitForData(timeoutMs);
+    }
+    bool EventDriven() const noexcept override { return inner_->EventDriven(); }
+    uint64_t TakeDiscardedFrames() noexcept override { return inner_->TakeDiscardedFrames(); }
+    void Dispose() noexcept override { inner_->Dispose(); }
+
+private:
+    std::unique_ptr<AudioStream> inner_;
+    std::shared_ptr<Probe> probe_;
+};
+
+// A reader over a device of 10 ms packets and a second of buffer, read through HeldStream.
+std::shared_ptr<InputReader> DeviceReader(const std::shared_ptr<RecordingSession>& session, Overflow mode,
+                                          bool loopback, int sampleRate,
+                                          const std::shared_ptr<DeviceProbe>& device,
+                                          const std::shared_ptr<HeldStream::Probe>& held) {
+    return std::make_shared<InputReader>(
+        1, "{mic}", loopback, sampleRate, 480, session, session->Clock,
+        std::make_shared<StreamBackend>([mode, device, held](bool lb) -> std::unique_ptr<AudioStream> {
+            return std::make_unique<HeldStream>(
+                std::make_unique<PacketStream>(std::make_unique<FakeDevice>(mode, 100, device), lb,
+                                               100 * FakeDevice::kFrames),
+                held);
+        }));
+}
+
+// The writer takes nothing for longer than the queue holds: the queue fills to its bound, every
+// later block is dropped and counted as it is completed, and the device is read throughout, so it
+// never overflows. The reader is told its device runs at 4800 Hz, so that its queue of ten
+// "seconds" fills in one second of the device's real 48000 Hz.
+TEST(InputReader, AWriterHeldLongerThanTheQueueHoldsCostsCountedBlocksNotTheDevicesBuffer) {
+    testing::LogCapture log;
+    auto session = std::make_shared<RecordingSession>();
+    auto device = std::make_shared<DeviceProbe>();
+    auto held = std::make_shared<HeldStream::Probe>();
+    auto reader = DeviceReader(session, Overflow::RefusesNew, false, 4800, device, held);
+    ASSERT_EQ(reader->Queue().Bound(), 100u);
+    reader->Start();
+    std::this_thread::sleep_for(2500ms);
+    const int32_t droppedWhileHeld = session->DroppedBlocks.load();
+    session->RequestStop();
+    ASSERT_TRUE(reader->Join(5000));
+    EXPECT_FALSE(reader->Failed());
+
+    EXPECT_EQ(device->discarded.load(), 0u);
+    EXPECT_EQ(reader->Queue().Count(), 100u);
+    // About a second and a half of 10 ms blocks found the queue full.
+    EXPECT_GT(droppedWhileHeld, 100);
+    // Every completed block after the first was queued or counted, the stop's included.
+    const int64_t completed = held->samples.load() / 960;
+    EXPECT_EQ(completed - 1, 100 + session->DroppedBlocks.load());
+    const std::string text = log.Text();
+    EXPECT_EQ(text.find("discarded"), std::string::npos) << text;
+    EXPECT_NE(text.find(" - WARNING - Reader 1: the queue is full"), std::string::npos) << text;
+    Block b;
+    while (reader->Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
+}
+
+// The reader's thread is not run for 2 s, so the device's second of buffer overflows: what the
+// device lost is counted with the dropped blocks, in whole blocks, and logged in seconds. A
+// loopback's loss is counted the same way.
 TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
     for (auto [mode, loopback] : {std::pair{Overflow::RefusesNew, false}, std::pair{Overflow::KeepsOldest, false},
                                   std::pair{Overflow::RefusesNew, true}, std::pair{Overflow::KeepsOldest, true}}) {
@@ -290,31 +490,22 @@ TEST(InputReader, AReaderHeldUpForTwoSecondsCountsWhatTheDeviceDiscarded) {
                      (loopback ? ", loopback" : ""));
         testing::LogCapture log;
         auto session = std::make_shared<RecordingSession>();
-        auto probe = std::make_shared<DeviceProbe>();
-        // 10 ms blocks; a queue wait longer than the hold, so no block of the reader is dropped.
-        auto reader = std::make_shared<InputReader>(1, "{mic}", loopback, 48000, 480, session, session->Clock,
-                                                    std::make_shared<StreamBackend>([mode, probe](bool lb) {
-                                                        return std::make_unique<PacketStream>(
-                                                            std::make_unique<FakeDevice>(mode, 100, probe), lb,
-                                                            100 * FakeDevice::kFrames);
-                                                    }),
-                                                    10000);
-        for (size_t i = 0; i < InputReader::kQueueBound; ++i) {
-            Block b{ArrayPool::Shared().Rent(960)};
-            ASSERT_TRUE(reader->Queue().TryAdd(b, 0));
-        }
+        auto device = std::make_shared<DeviceProbe>();
+        auto held = std::make_shared<HeldStream::Probe>();
+        auto reader = DeviceReader(session, mode, loopback, 48000, device, held);
         reader->Start();
+        std::this_thread::sleep_for(100ms);
+        held->hold = true;
+        ASSERT_TRUE(WaitUntil([&] { return held->held.load(); }));
         std::this_thread::sleep_for(2s);
-        Block b;
-        const auto drainUntil = std::chrono::steady_clock::now() + 300ms;
-        while (std::chrono::steady_clock::now() < drainUntil) {
-            if (reader->Queue().TryTake(b, 10)) ArrayPool::Shared().Return(b.Samples);
-        }
+        held->hold = false;
+        std::this_thread::sleep_for(300ms);
         reader->ClearRunning();
         ASSERT_TRUE(reader->Join(5000));
+        Block b;
         while (reader->Queue().TryTake(b, 0)) ArrayPool::Shared().Return(b.Samples);
 
-        const uint64_t discarded = probe->discarded.load();
+        const uint64_t discarded = device->discarded.load();
         EXPECT_GT(discarded, 24000u) << "the hold outlasted the device buffer by half a second at least";
         EXPECT_EQ(static_cast<uint64_t>(session->DroppedBlocks.load()), (discarded + 479) / 480);
         char seconds[32];
@@ -374,8 +565,7 @@ TEST(InputReader, ABrokenPositionAfterARealLossCountsOnlyTheLoss) {
         std::make_shared<StreamBackend>([&packets, drained](bool) -> std::unique_ptr<AudioStream> {
             return std::make_unique<PacketStream>(std::make_unique<ScriptedPackets>(std::move(packets), drained),
                                                   false, 48000);
-        }),
-        10000);
+        }));
     reader->Start();
     ASSERT_TRUE(WaitUntil([&] { return drained->load(); }));
     reader->ClearRunning();
