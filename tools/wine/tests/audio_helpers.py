@@ -103,3 +103,72 @@ def stop(players):
     for p in players:
         p.kill()
         p.wait()
+
+
+# A linear sweep names the moment of the source that each stretch of a recording holds: its
+# frequency is SWEEP_START + SWEEP_SLOPE * t at moment t, so a recording that skipped part of the
+# source, or holds audio that never came from it, shows a jump in those moments.
+SWEEP_START = 500.0
+SWEEP_SLOPE = 200.0
+
+
+def sweep_file(path, seconds, amplitude=0.5):
+    t = np.arange(int(48000 * seconds)) / 48000.0
+    v = (amplitude * 32767 * np.sin(2 * np.pi * (SWEEP_START * t + SWEEP_SLOPE * t * t / 2))).astype("<i2")
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(48000)
+        w.writeframes(np.repeat(v, 2).tobytes())
+
+
+def sweep_moments(x, rate, window=0.01):
+    """The moment of the sweep's source (seconds) that each `window` seconds of one recorded
+    channel holds; NaN where the window is silent or is no single sinusoid (a cut runs through it)."""
+    n = max(8, int(rate * window))
+    rows = np.asarray(x[:len(x) // n * n], dtype=np.float64).reshape(-1, n)
+    mid, sides = rows[:, 1:-1], rows[:, :-2] + rows[:, 2:]
+    power = (mid * mid).sum(axis=1)
+    # One sinusoid whose phase advances by w per sample meets x[i-1] + x[i+1] = 2 cos(w) x[i] at
+    # every sample: a least-squares cos(w) per window, and how far the window is from meeting it.
+    with np.errstate(invalid="ignore", divide="ignore"):
+        c = (mid * sides).sum(axis=1) / (2 * power)
+        misfit = ((sides - 2 * c[:, None] * mid) ** 2).sum(axis=1) / power
+    freq = np.arccos(np.clip(c, -1.0, 1.0)) * rate / (2 * np.pi)
+    clean = (power / (n - 2) > 1e-4) & (misfit < 1e-4)
+    return np.where(clean, (freq - SWEEP_START) / SWEEP_SLOPE, np.nan)
+
+
+def sweep_stretches(moments, window=0.01, tolerance=0.01):
+    """The stretches in which a recorded sweep runs on without a cut, as (where in the recording
+    it starts, the source's first moment, its last moment), all in seconds. A stretch starts
+    wherever the source moved on by more or less than the recording did, by over `tolerance`,
+    and after more than 0.1 s without the sweep (silence put in where as much of the source was
+    lost would otherwise read as no cut at all)."""
+    runs = []
+    for i in np.flatnonzero(~np.isnan(moments)):
+        at, m = i * window, float(moments[i])
+        if runs and at - runs[-1][3] <= 0.1 and abs((m - runs[-1][2]) - (at - runs[-1][3])) <= tolerance:
+            runs[-1][2:] = [m, at]
+        else:
+            runs.append([at, m, m, at])
+    # A window across a small cut can pass for clean and read a moment between the two sides: a
+    # run of one or two windows is that, not audio of its own, and what it split is joined again.
+    stretches = []
+    for at, first, last, last_at in (r for r in runs if r[3] - r[0] >= 2 * window):
+        if stretches and at - stretches[-1][3] <= 0.1 and \
+                abs((first - stretches[-1][2]) - (at - stretches[-1][3])) <= tolerance:
+            stretches[-1][2:] = [last, last_at]
+        else:
+            stretches.append([at, first, last, last_at])
+    return [(at - window / 2, first - window / 2, last + window / 2) for at, first, last, _ in stretches]
+
+
+def sweep_jumps(stretches):
+    """How far the source moved on between each stretch and the next, beyond the recording's own
+    time between them: positive where the recording skipped that much of the source, negative
+    where it holds that much that is not from it."""
+    out = []
+    for (at0, first0, last0), (at1, first1, _) in zip(stretches, stretches[1:]):
+        out.append((first1 - last0) - (at1 - (at0 + last0 - first0)))
+    return out

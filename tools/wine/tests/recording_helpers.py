@@ -10,7 +10,7 @@ import time
 
 import numpy as np
 
-from audio_helpers import PLAYER_LATENCY_MS, playing, tone_file
+from audio_helpers import PLAYER_LATENCY_MS, playing, sweep_file, sweep_moments, sweep_stretches, tone_file
 from ui_helpers import screenshot
 
 TITLE = "Tapewright"
@@ -193,3 +193,27 @@ def silent_runs(x, rate, least=0.2):
     edges = np.flatnonzero(np.diff(quiet.astype(np.int8)))
     runs = [(a / rate, (b - a) / rate) for a, b in zip(edges[::2], edges[1::2])]
     return [r for r in runs if r[1] >= least]
+
+
+def play_sweep(h, sink, seconds, lead=2.0):
+    """As play, with the linear sweep of audio_helpers instead of a tone, so the recording tells
+    which moments of the source it kept."""
+    path = os.path.join(h.scratch(), "%s-sweep.wav" % sink)
+    sweep_file(path, seconds)
+    p = subprocess.Popen(["paplay", f"--latency-msec={PLAYER_LATENCY_MS}", "-d", sink, path], env=h.pulse_env)
+    playing(h, [p])
+    time.sleep(lead)
+    return p
+
+
+def sweep_parts(paths):
+    """What a recording in parts holds of a sweep played into its input: (what probe reads in each
+    part, the stretches of the parts joined in order as sweep_stretches gives them). Every part
+    must read whole."""
+    infos, joined = [], []
+    for path in paths:
+        x, info = samples(path)
+        assert info["frames"] > 0 and len(x) == info["frames"], (path, len(x), info)
+        infos.append(info)
+        joined.append(x[:, 0])
+    return infos, sweep_stretches(sweep_moments(np.concatenate(joined), infos[0]["rate"])) if joined else []
