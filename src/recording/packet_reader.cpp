@@ -28,6 +28,7 @@ int PacketReader::Read(PacketSource& source, std::span<float> buffer, int offset
         CapturePacket packet;
         if (source.NextPacketFrames() == 0 || !source.GetPacket(packet)) {
             ranDry_ = true;
+            emptyAt_ = source.Now();
             return n;
         }
         Account(packet);
@@ -83,8 +84,7 @@ void PacketReader::Anchor(const CapturePacket& packet) noexcept {
     framesSinceAnchor_ = packet.frames;
 }
 
-void PacketReader::NoteLag(const CapturePacket& packet, uint64_t captured, uint64_t previousEnd) noexcept {
-    const uint64_t now = *packet.readTime;
+void PacketReader::NoteLag(uint64_t now, uint64_t captured, uint64_t filledFrom) noexcept {
     // Taken short by the engine's jitter, so that a reader just past its buffer is not held to
     // less than the engine may really have discarded.
     const uint64_t full = TicksIn(bufferFrames_);
@@ -92,7 +92,7 @@ void PacketReader::NoteLag(const CapturePacket& packet, uint64_t captured, uint6
     if (now - std::min(now, captured) > buffer) {
         // The buffer cannot have been full before it had held the audio after the last packet
         // read for its whole length, nor lost again what was reckoned at an earlier read.
-        const uint64_t from = std::max(lagReckonedUntil_, previousEnd + buffer);
+        const uint64_t from = std::max(lagReckonedUntil_, filledFrom + buffer);
         if (now > from) mayBeLost_ += FramesIn(now - from);
         lastOverflow_ = now;
     }
@@ -110,18 +110,31 @@ void PacketReader::Account(CapturePacket packet) {
     if (packet.position) nextPosition_ = *packet.position + packet.frames;
     if (packet.time) previousEnd_ = *packet.time + TicksIn(packet.frames);
     const bool ranDry = std::exchange(ranDry_, false);
+    // What the lag allowed before the reader last caught up can only show in the first packet
+    // after: an engine that refuses audio while full keeps the next packet once it has room,
+    // which a reader emptying the buffer in one burst meets only after it found the engine empty.
+    const uint64_t mayBeLostBefore = ranDry ? std::exchange(mayBeLost_, 0) : 0;
     if (packet.readTime) {
-        // The engine had handed over everything when the reader found it empty, just after it read
-        // the packet before; a stream's first packet may have waited a whole buffer.
+        // A stream's first packet may have waited a whole buffer. After that the engine had handed
+        // over everything when the reader last found it empty; a source without a clock is taken
+        // as found empty when the packet before was read.
         if (!caughtUp_) caughtUp_ = *packet.readTime - std::min(*packet.readTime, TicksIn(bufferFrames_));
-        if (ranDry && previousRead) caughtUp_ = *previousRead;
-        // Without capture times the packets were captured no earlier than that.
-        NoteLag(packet, packet.time.value_or(*caughtUp_), previousEnd.value_or(packet.time.value_or(*caughtUp_)));
+        if (ranDry && (emptyAt_ || previousRead)) caughtUp_ = emptyAt_ ? *emptyAt_ : *previousRead;
+        // Every packet handed over since was captured after that, whatever its capture time says
+        // (it may stand still), and so was the audio behind the packet before it.
+        const uint64_t captured = std::max(packet.time.value_or(0), *caughtUp_);
+        NoteLag(*packet.readTime, captured, std::max(previousCapturedEnd_.value_or(captured), *caughtUp_));
+        previousCapturedEnd_ = captured + TicksIn(packet.frames);
     }
+    const std::optional<uint64_t> previousCaughtUp = std::exchange(previousCaughtUp_, caughtUp_);
     if (!seenPacket_) {
-        // The first packet has nothing to follow on from; a stream's start is often marked.
+        // The first packet has nothing to follow on from; a stream's start is often marked. So is
+        // the first packet an engine keeps after it dropped its oldest, when the reader came late,
+        // and what it then overwrote only the capture times after the mark show.
         seenPacket_ = true;
         Anchor(packet);
+        if (packet.discontinuity) watchFrames_ = kWatchSeconds * rate;
+        watchFrames_ -= std::min<uint64_t>(watchFrames_, packet.frames);
         return;
     }
     const uint64_t tolerance =
@@ -130,12 +143,14 @@ void PacketReader::Account(CapturePacket packet) {
     if (packet.position && expectedPosition && *packet.position > *expectedPosition) {
         const uint64_t jump = *packet.position - *expectedPosition;
         // A jump further than the time allows is a broken position: a driver's garbage would
-        // otherwise count as hours of lost audio. The reader's own clock since it last found the
-        // engine empty bounds it whatever the engine's times say (they may stand still); without
-        // it, the capture times.
+        // otherwise count as hours of lost audio. The packet before was captured after the reader
+        // last found the engine empty before it read that packet, so the reader's own clock since
+        // then bounds the jump whatever the engine's times say (they may stand still); without
+        // it, the capture times. Its clock since it last found the engine empty would not do:
+        // back from a hold-up, it empties the full buffer in one burst and meets the jump after.
         std::optional<uint64_t> passed;
-        if (packet.readTime && caughtUp_)
-            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *caughtUp_));
+        if (packet.readTime && previousCaughtUp)
+            passed = FramesIn(*packet.readTime - std::min(*packet.readTime, *previousCaughtUp));
         else if (packet.time && previousEnd)
             passed = FramesIn(*packet.time - std::min(*packet.time, *previousEnd));
         if (!passed || jump <= *passed + tolerance) lost = jump;
@@ -152,14 +167,12 @@ void PacketReader::Account(CapturePacket packet) {
     if (idleLeavesGaps_) {
         // An output that played nothing leaves the same gaps as audio discarded: only what the
         // reader's lag allows is counted.
-        lost = std::min(lost, mayBeLost_);
-        mayBeLost_ -= lost;
+        lost = std::min(lost, mayBeLostBefore + mayBeLost_);
+        mayBeLost_ -= lost - std::min(lost, mayBeLostBefore);
+        // A packet captured after the reader was last found behind has shown every gap the
+        // engine left while it was.
+        if (packet.time && *packet.time >= lastOverflow_) mayBeLost_ = 0;
     }
-    // What the engine discarded was captured before the reader found it behind: a packet
-    // captured after that, or without a capture time one read on time right after the reader
-    // caught up, has shown every gap it left.
-    if (packet.time ? *packet.time >= lastOverflow_ : ranDry && packet.readTime && lastOverflow_ != *packet.readTime)
-        mayBeLost_ = 0;
     discarded_ += lost;
     if (packet.discontinuity || lost > 0) {
         Anchor(packet);

@@ -36,6 +36,9 @@ public:
     [[nodiscard]] virtual bool GetPacket(CapturePacket& packet) = 0;
     // The packet of the last GetPacket is consumed. Throws "ReleaseBuffer failed".
     virtual void ReleasePacket(uint32_t frames) = 0;
+    // This moment on the clock of CapturePacket::readTime; none where the source keeps no such
+    // clock. Asked when the engine is found empty: every packet after that was captured later.
+    [[nodiscard]] virtual std::optional<uint64_t> Now() { return std::nullopt; }
 };
 
 class PacketReader {
@@ -70,10 +73,10 @@ public:
 private:
     void Account(CapturePacket packet);
     void Anchor(const CapturePacket& packet) noexcept;
-    // Adds to mayBeLost_ what the engine can have discarded since the last packet was read, by
-    // the packet's capture time and the end of the one before (each as early as it can have been
-    // when the engine did not say).
-    void NoteLag(const CapturePacket& packet, uint64_t captured, uint64_t previousEnd) noexcept;
+    // Adds to mayBeLost_ what the engine can have discarded by now, when a packet captured no
+    // earlier than captured is read now and the audio after the packet before was captured no
+    // earlier than filledFrom.
+    void NoteLag(uint64_t now, uint64_t captured, uint64_t filledFrom) noexcept;
     [[nodiscard]] uint64_t FramesIn(uint64_t ticks) const noexcept;
     [[nodiscard]] uint64_t TicksIn(uint64_t frames) const noexcept;
 
@@ -87,6 +90,7 @@ private:
 
     bool seenPacket_ = false;
     bool ranDry_ = false;  // the source had nothing ready since the last packet
+    std::optional<uint64_t> emptyAt_;  // when it last had nothing, by the source's clock
     std::optional<uint64_t> nextPosition_;
     std::optional<uint64_t> anchorTime_;  // the capture time that later packets are measured from
     uint64_t framesSinceAnchor_ = 0;
@@ -95,10 +99,14 @@ private:
 
     std::optional<uint64_t> previousEnd_;   // the capture time just after the last packet
     std::optional<uint64_t> previousRead_;  // when the last packet was read
-    // A read time by which the reader had taken everything the engine had captured.
+    // A read time by which the reader had taken everything the engine had captured, and what it
+    // was when the last packet was read.
     std::optional<uint64_t> caughtUp_;
-    // What the reader's lag says the engine may have discarded that no gap has shown yet, and the
-    // reader's time up to which that is reckoned and at which it last grew.
+    std::optional<uint64_t> previousCaughtUp_;
+    // The earliest the audio just after the last packet can have been captured.
+    std::optional<uint64_t> previousCapturedEnd_;
+    // What the reader's lag says the engine may have discarded since it last caught up that no gap
+    // has shown yet, and the reader's time up to which that is reckoned and at which it last grew.
     uint64_t mayBeLost_ = 0;
     uint64_t lagReckonedUntil_ = 0;
     uint64_t lastOverflow_ = 0;

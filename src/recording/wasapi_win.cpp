@@ -216,9 +216,13 @@ bool Wasapi::CaptureStream::GetPacket(CapturePacket& packet) {
     packet.discontinuity = (flags & kDiscontinuityFlag) != 0;
     packet.position = position;
     if ((flags & kTimestampErrorFlag) == 0) packet.time = time;
-    // The platform's monotonic clock is the performance counter, the clock of GetBuffer's times.
-    packet.readTime = static_cast<uint64_t>(platform::MonotonicSeconds() * 1e7);
+    packet.readTime = Now();
     return true;
+}
+
+std::optional<uint64_t> Wasapi::CaptureStream::Now() {
+    // The platform's monotonic clock is the performance counter, the clock of GetBuffer's times.
+    return static_cast<uint64_t>(platform::MonotonicSeconds() * 1e7);
 }
 
 void Wasapi::CaptureStream::ReleasePacket(uint32_t frames) {

@@ -43,6 +43,7 @@ private:
     uint32_t NextPacketFrames() override;
     bool GetPacket(CapturePacket& packet) override;
     void ReleasePacket(uint32_t frames) override;
+    std::optional<uint64_t> Now() override;
 
     // Samples of the last packet that did not fit into the caller's buffer.
     PacketReader leftover_;

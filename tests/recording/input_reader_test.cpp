@@ -320,9 +320,7 @@ public:
         packet.frames = kFrames;
         packet.discontinuity = h.marked;
         packet.time = static_cast<uint64_t>(h.index) * 100000;
-        packet.readTime = static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count() *
-            10);
+        packet.readTime = Now();
         if (mode_ == Overflow::RefusesNew)
             packet.position = static_cast<uint64_t>(h.index) * kFrames;
         else
@@ -332,6 +330,11 @@ public:
     void ReleasePacket(uint32_t) override {
         released_ += buffer_.front().marked ? 2 * kFrames : kFrames;
         buffer_.pop_front();
+    }
+    std::optional<uint64_t> Now() override {
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count() *
+            10);
     }
 
 private:
