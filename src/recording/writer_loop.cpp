@@ -554,15 +554,15 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         takeControls();
         const double stamp = silent1 && in2 && !silent2 ? time2 : time1;
         if (controls.PausedAt(stamp)) continue;
-        // Counted as written: silence taken during a pause never reaches the file. After the stop
-        // an input without more audio has ended, and the silence beside the other's last block is
-        // no substitution; but one that had gone quiet earlier than a block before the other's
-        // audio still has a gap there.
+        // Counted once written: silence taken during a pause, or after the stop where nothing more
+        // can be written, never reaches the file. After the stop an input without more audio has
+        // ended, and the silence beside the other's last block is no substitution; but one that
+        // had gone quiet earlier than a block before the other's audio still has a gap there.
         auto substitutes = [&](bool silent, bool started, bool stalled, double lastStamp, double present) {
             return silent && (started || stalled) && (!draining || present - lastStamp > blockSec + 0.05);
         };
-        if (substitutes(silent1, started1, stall1, lastStamp1, time2)) Session->SilenceBlocks.Add(1);
-        if (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1)) Session->SilenceBlocks.Add(1);
+        const int substituted = (substitutes(silent1, started1, stall1, lastStamp1, time2) ? 1 : 0) +
+                                (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1) ? 1 : 0);
 
         // The inputs' own blocks in this step, which a failed write after the stop loses.
         const int realBlocks = (silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0);
@@ -594,6 +594,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             continue;
         }
         FramesCommitted.fetch_add(frames);
+        Session->SilenceBlocks.Add(substituted);
 
         if (!draining && lastStep - lastFlush > kFlushSeconds) {
             // UpdateSizes hands the buffered samples to the file first: no separate Flush is needed.
