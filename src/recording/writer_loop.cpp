@@ -366,6 +366,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     auto split = [&](double stamp) -> bool {
         controls.SplitDone(stamp);
         if (!controls.SplitPending()) SplitRequested.store(0, std::memory_order_release);
+        // Asked for before anything was written (during a pause from the start, or before the first
+        // block came): the part that is open already begins with this block, and no empty part is left.
+        if (FramesCommitted.load() == 0) return true;
         const std::optional<std::string> root = DriveRootOf(Services.SaveFolder ? Services.SaveFolder() : "");
         try {
             writer->Close();
