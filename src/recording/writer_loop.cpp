@@ -451,14 +451,17 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (queued2 > 0) missing2 = false;
             if (queued1 == 0 && queued2 == 0 && !carried1.input && !carried2.input) {
                 if (clock.WaitStop(kIdleSleepMs)) continue;
-                if (!dead1 && !in1.ThreadAlive()) {
+                // A reader queues its last blocks as it ends: its input is dead once its thread had
+                // ended and those are written.
+                const bool alive1 = in1.ThreadAlive(), alive2 = in2 && in2->ThreadAlive();
+                if (!dead1 && !alive1 && in1.QueuedCount() == 0) {
                     Log::Warn("Mic 1 thread died unexpectedly");
                     dead1 = true;
                     const bool continuing = settings.ContinueOnMicDisconnect && in2 && !dead2;
                     if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(1, continuing);
                     if (!continuing) break;
                 }
-                if (in2 && !dead2 && !in2->ThreadAlive()) {
+                if (in2 && !dead2 && !alive2 && in2->QueuedCount() == 0) {
                     Log::Warn("Mic 2 thread died unexpectedly");
                     dead2 = true;
                     const bool continuing = settings.ContinueOnMicDisconnect && !dead1;
