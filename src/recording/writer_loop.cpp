@@ -478,7 +478,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         int count1 = 0;
         // Input 2's audio dropped to stay aligned is lost audio once input 1 has begun to deliver;
         // before that it is only the inputs' different start-up times.
-        const bool delivered1 = started1, delivered2 = started2;
+        const bool delivered1 = started1;
         const float* block1 = take(in1, carried1, done1, missing1, time1, count1);
         if (block1) {
             held1.input = &in1;
@@ -511,12 +511,17 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (block2) {
                 held2.input = in2;
                 missing2 = false;
-                started2 = true;
             } else {
                 missing2 = true;
             }
-            if (held1.input && held2.input && delivered2 && gapBefore(time2, lastStamp2, time1))
+            // Input 2 waits after any gap in its own audio while input 1's block is more than a block
+            // older, also after its first block (a loopback that began to play while the writer was
+            // behind) and where it was a little ahead before the gap (a slower device clock, a block
+            // early): nothing else brings it back beside input 1's audio. It has started only with a
+            // block it does not hold back, so the silence beside input 1's older audio is its start.
+            if (held1.input && held2.input && time1 < time2 - blockSec && time2 - lastStamp2 > blockSec + 0.05)
                 keep(carried2, held2, block2, time2, count2);
+            if (held2.input) started2 = true;
         }
 
         if (!draining && clock.StopSet()) {
