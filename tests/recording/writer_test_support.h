@@ -67,7 +67,7 @@ public:
             return;
         }
         delivered.push_back(stamp);
-        queue_.push_back({stamp, std::vector<float>(2 * static_cast<size_t>(frames_), v)});
+        queue_.push_back({stamp, v});
     }
 
     int Number() const noexcept override { return number_; }
@@ -91,13 +91,15 @@ public:
             Produce();
             if (queue_.empty()) return nullptr;
         }
-        held_ = std::move(queue_.front());
+        // The samples are made as the block is taken, into the one buffer the writer may hold:
+        // a queue seconds long costs no allocation per block.
+        time = queue_.front().first;
+        held_.assign(2 * static_cast<size_t>(frames_), queue_.front().second);
         queue_.pop_front();
         holding_ = true;
         ++taken;
-        time = held_.first;
-        count = static_cast<int>(held_.second.size());
-        return held_.second.data();
+        count = static_cast<int>(held_.size());
+        return held_.data();
     }
     void ReleaseTaken() noexcept override { holding_ = false; }
     void ClearRunning() noexcept override {}
@@ -116,8 +118,8 @@ private:
     const double blockSec_;
     double nextAt_;
     bool holding_ = false;
-    std::deque<std::pair<double, std::vector<float>>> queue_;
-    std::pair<double, std::vector<float>> held_;
+    std::deque<std::pair<double, float>> queue_;  // stamp and value of each queued block
+    std::vector<float> held_;
 };
 
 }  // namespace twr::testing
