@@ -476,14 +476,13 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
 
         double time1 = 0;
         int count1 = 0;
-        // Input 2's audio dropped to stay aligned is lost audio once input 1 has begun to deliver;
+        // Input 2's audio dropped to stay aligned is lost audio once either input is in the file;
         // before that it is only the inputs' different start-up times.
-        const bool delivered1 = started1;
+        const bool recorded = started1 || started2;
         const float* block1 = take(in1, carried1, done1, missing1, time1, count1);
         if (block1) {
             held1.input = &in1;
             missing1 = false;
-            started1 = true;
         } else {
             missing1 = true;
             time1 = clock.Now();
@@ -497,12 +496,12 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 block2 = take(*in2, carried2, done2, missing2, time2, count2);
                 // Aligned with input 1's audio only: silence put in for an input that delivers nothing
                 // (dead, stalled, an idle loopback, or done in the drain) has no time to align with.
-                if (block2 && held1.input && delivered1 && gapBefore(time1, lastStamp1, time2)) {
+                if (block2 && held1.input && recorded && gapBefore(time1, lastStamp1, time2)) {
                     keep(carried1, held1, block1, time1, count1);
                     break;
                 }
                 if (block2 && held1.input && time2 < time1 - kLagSeconds) {
-                    if (delivered1 && !controls.PausedAt(time2)) Session->DroppedBlocks.Add(1);
+                    if (recorded && !controls.PausedAt(time2)) Session->DroppedBlocks.Add(1);
                     in2->ReleaseTaken();
                     continue;
                 }
@@ -523,6 +522,8 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                 keep(carried2, held2, block2, time2, count2);
             if (held2.input) started2 = true;
         }
+        // Like input 2, input 1 has started only with a block it does not hold back.
+        if (held1.input) started1 = true;
 
         if (!draining && clock.StopSet()) {
             // The stop came during the takes: a block stamped after it is not recorded, and an
@@ -561,10 +562,18 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             if (in2) stallWatch(2, lastBlock2, stall2);
         }
 
-        // A request made while the takes waited still counts for the blocks they brought.
+        // A request made while the takes waited still counts for the blocks they brought. Each
+        // input's block is decided by its own stamp: the two may lie up to the alignment's lag
+        // apart, on either side of a pause's edge, and the one captured outside the pause is kept
+        // beside silence for the other (no substitution: that input was paused).
         takeControls();
-        const double stamp = silent1 && in2 && !silent2 ? time2 : time1;
-        if (controls.PausedAt(stamp)) continue;
+        const bool paused1 = !silent1 && controls.PausedAt(time1);
+        const bool paused2 = in2 && !silent2 && controls.PausedAt(time2);
+        const bool kept1 = !silent1 && !paused1, kept2 = in2 && !silent2 && !paused2;
+        if (!kept1 && !kept2 && (paused1 || paused2 || controls.PausedAt(time1))) continue;
+        if (paused1) block1 = silence.data(), count1 = static_cast<int>(silence.size());
+        if (paused2) block2 = silence.data(), count2 = static_cast<int>(silence.size());
+        const double stamp = kept1 || !kept2 ? time1 : time2;
         // Counted once written: silence taken during a pause, or after the stop where nothing more
         // can be written, never reaches the file. After the stop an input without more audio has
         // ended, and the silence beside the other's last block is no substitution; but one that
@@ -576,7 +585,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                                 (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1) ? 1 : 0);
 
         // The inputs' own blocks in this step, which a failed write after the stop loses.
-        const int realBlocks = (silent1 ? 0 : 1) + (in2 && !silent2 ? 1 : 0);
+        const int realBlocks = (kept1 ? 1 : 0) + (kept2 ? 1 : 0);
         if (!unwritable && controls.SplitDue(stamp) && !split(stamp)) break;
         if (draining && !unwritable && (!writer || !writer->IsOpen())) unwritable = true;
         if (unwritable) {

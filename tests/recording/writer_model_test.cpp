@@ -233,6 +233,7 @@ struct Outcome {
     std::vector<double> delivered[2];
     int queueDropped[2] = {0, 0};
     double stopTime = kNever;
+    double lostAt = kNever;  // when the writer acted on a lost input that ends the recording
     double endedAt = 0.0;
     std::vector<std::string> errors;
     std::vector<std::vector<uint8_t>> spareBytes;  // the parts' buffers of earlier runs
@@ -245,6 +246,7 @@ void Record(const Scenario& s, const fs::path& folder, Outcome& out) {
     out.parts.clear();
     out.events.clear();
     out.errors.clear();
+    out.lostAt = kNever;
     for (int i = 0; i < 2; ++i) out.delivered[i].clear(), out.queueDropped[i] = 0;
     FakeWorld world;
     world.stopAt = s.stopAt;
@@ -297,6 +299,9 @@ void Record(const Scenario& s, const fs::path& folder, Outcome& out) {
         return std::make_unique<Rf64Writer>(std::make_unique<testing::MemoryFile>(disk), rate, channels, bits);
     };
     state->Callbacks.OnError = [&](const std::string& text) { out.errors.push_back(text); };
+    state->Callbacks.OnMicDisconnected = [&](int, bool continuing) {
+        if (!continuing) out.lostAt = std::min(out.lostAt, world.now);
+    };
     state->Callbacks.OnMicStall = [&](int n, bool stalled) {
         out.events.push_back({Event::Stall, n, stalled, 0.0, snapshot()});
     };
@@ -333,7 +338,11 @@ struct Coverage {
 
 class Model {
 public:
-    Model(const Scenario& s, const Outcome& o) : s_(s), o_(o), stop_(o.stopTime) {
+    // A lost input that ends the recording is its stop, as of the writer's last look at the queues:
+    // a block that came during its last idle wait is not taken.
+    Model(const Scenario& s, const Outcome& o)
+        : s_(s), o_(o), stop_(std::min(o.stopTime, o.lostAt)),
+          lossEnd_(std::min(o.stopTime, o.lostAt - (s.BlockSec() + 0.05))) {
         for (const Key& k : s.keys) {
             if (k.kind == KeyKind::Pause) pauses_.emplace_back(k.time, kNever);
             if (k.kind == KeyKind::Resume && !pauses_.empty()) pauses_.back().second = k.time;
@@ -372,14 +381,6 @@ private:
     [[nodiscard]] bool Paused(double t) const {
         for (const auto& [from, to] : pauses_)
             if (from < t && t <= to) return true;
-        return false;
-    }
-    // Input 2's block is written beside input 1's block of the same step and shares its pause:
-    // within a pairing's reach of a pause's edge, either way is right.
-    [[nodiscard]] bool NearPauseEdge(double t) const {
-        const double reach = kLag + 2 * s_.BlockSec();
-        for (const auto& [from, to] : pauses_)
-            if (std::abs(t - from) <= reach || std::abs(t - to) <= reach) return true;
         return false;
     }
     [[nodiscard]] bool OnDisk(int input, double stamp) const {
@@ -527,10 +528,12 @@ private:
                 if (w.real[i] && w.stamp[i] > stop_)
                     Fail(In(i) + "'s block at " + Sec(w.stamp[i]) + " s, captured after the stop at " + Sec(stop_) +
                          " s, is on disk");
-            if (Paused(w.decision))
-                Fail("the block of " + Sec(w.decision) + " s, inside a pause, is on disk (input 1 " +
-                     (w.real[0] ? Sec(w.stamp[0]) : "silent") + ", input 2 " + (w.real[1] ? Sec(w.stamp[1]) : "silent") +
-                     ")");
+            // Each input's block is decided by its own stamp; silence for both by the empty take's time.
+            for (int i = 0; i < 2; ++i)
+                if (w.real[i] && Paused(w.stamp[i]))
+                    Fail(In(i) + "'s block at " + Sec(w.stamp[i]) + " s, inside a pause, is on disk");
+            if (!w.real[0] && !w.real[1] && Paused(w.decision))
+                Fail("silence decided at " + Sec(w.decision) + " s, inside a pause, is on disk");
             // Input 2 is at most half a second behind (older blocks are discarded) and, held back
             // after a gap in its audio, never as far ahead.
             if (w.real[0] && w.real[1] && std::abs(w.stamp[1] - w.stamp[0]) > kLag)
@@ -543,14 +546,14 @@ private:
     // Every block captured before the stop and outside a pause is on disk or counted.
     void CheckLosses(Coverage& coverage) {
         // Input 2's blocks discarded at the step of input 1's first block are only the inputs'
-        // different start-up times; near a pause's edge input 2's block may share its partner's pause.
+        // different start-up times.
         const double first1 = o_.delivered[0].empty() ? kNever : o_.delivered[0].front();
         int64_t counted = 0, either = 0;
         for (int i = 0; i < s_.inputs; ++i) {
             const auto& delivered = o_.delivered[i];
             for (size_t n = 0; n < delivered.size(); ++n) {
                 const double t = delivered[n];
-                if (t > stop_) break;
+                if (t > lossEnd_) break;
                 if (OnDisk(i, t)) continue;
                 const bool paused = Paused(t);
                 if (n >= taken_[i].size()) {
@@ -570,7 +573,7 @@ private:
                     ++counted;
                     continue;
                 }
-                if (NearPauseEdge(t) || t < first1 - kLag) {
+                if (t < first1 - kLag) {
                     ++either;
                     continue;
                 }
@@ -625,6 +628,7 @@ private:
         int64_t least = 0, most = 0;
         size_t e = 0;
         bool stalled[2] = {false, false};
+        size_t held[2] = {0, 0};  // the first block of each input not yet handed back
         for (const Written& w : written_) {
             for (; e <= w.before; ++e) {
                 const Event& ev = o_.events[e];
@@ -638,16 +642,23 @@ private:
             std::string why;
             for (int i = 0; i < s_.inputs; ++i) {
                 if (w.real[i]) continue;
+                // This input held a block captured inside a pause: either it was written as silence
+                // beside the other's audio (nothing of it missing, no count), or it was held back
+                // after a gap in its audio, and the silence fills that gap.
+                auto& k = held[i];
+                while (k < taken_[i].size() && taken_[i][k].released <= w.before) ++k;
+                const bool pausedHeld =
+                    k < taken_[i].size() && taken_[i][k].event <= w.before && Paused(taken_[i][k].stamp);
                 const int other = 1 - i;
                 const bool gap = !at.stop || (w.real[other] && w.stamp[other] - last[i] > s_.BlockSec() + 0.05);
                 const bool started = first[i] < w.decision - reach;
                 const bool near = std::abs(first[i] - w.decision) <= reach;
-                const bool counts = (started || stalled[i]) && gap;
+                const bool counts = (started || stalled[i]) && gap && !pausedHeld;
                 sure += counts;
-                maybe += !counts && near && gap;
+                maybe += !counts && (near || pausedHeld) && gap;
                 why += " " + In(i) + (started ? " started" : near ? " just starting" : " not started") +
                        (stalled[i] ? ", stalled" : "") + (at.stop ? ", after the stop, its last block at " + Sec(last[i]) : "") +
-                       (counts ? ": counts;" : ": no count;");
+                       (pausedHeld ? ", holding a paused block" : "") + (counts ? ": counts;" : ": no count;");
             }
             const Snapshot& after = w.before + 1 < o_.events.size() ? o_.events[w.before + 1].at : o_.final;
             const int rose = after.silence - at.silence;
@@ -715,6 +726,7 @@ private:
     const Scenario& s_;
     const Outcome& o_;
     const double stop_;
+    const double lossEnd_;
     std::vector<std::pair<double, double>> pauses_;  // (P, R]
     std::vector<double> splits_;
     std::vector<Written> written_;
