@@ -57,14 +57,19 @@ def input_pairs(h):
     return pairs
 
 
-def tone_file(path, seconds, freq, amplitude):
-    t = np.arange(int(48000 * seconds)) / 48000.0
-    v = (amplitude * 32767 * np.sin(2 * np.pi * freq * t)).astype("<i2")
+def _stereo_file(path, phase, amplitude):
+    """A 48000 Hz 16-bit WAV file of sin(phase) on both channels."""
+    v = (amplitude * 32767 * np.sin(phase)).astype("<i2")
     with wave.open(path, "wb") as w:
         w.setnchannels(2)
         w.setsampwidth(2)
         w.setframerate(48000)
         w.writeframes(np.repeat(v, 2).tobytes())
+
+
+def tone_file(path, seconds, freq, amplitude):
+    t = np.arange(int(48000 * seconds)) / 48000.0
+    _stereo_file(path, 2 * np.pi * freq * t, amplitude)
 
 
 def playing(h, players, timeout=30.0):
@@ -114,12 +119,7 @@ SWEEP_SLOPE = 200.0
 
 def sweep_file(path, seconds, amplitude=0.5):
     t = np.arange(int(48000 * seconds)) / 48000.0
-    v = (amplitude * 32767 * np.sin(2 * np.pi * (SWEEP_START * t + SWEEP_SLOPE * t * t / 2))).astype("<i2")
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(48000)
-        w.writeframes(np.repeat(v, 2).tobytes())
+    _stereo_file(path, 2 * np.pi * (SWEEP_START * t + SWEEP_SLOPE * t * t / 2), amplitude)
 
 
 def sweep_moments(x, rate, window=0.01):
