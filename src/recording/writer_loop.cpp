@@ -276,7 +276,9 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     std::vector<float> out1(outFloats), out2(outFloats);
     std::vector<float> silence(2 * static_cast<size_t>(BufferFrames), 0.0f);
     const double blockSec = static_cast<double>(BufferFrames) / SampleRate;
-    const int takeTimeoutMs = static_cast<int>((blockSec + 0.05) * 1000);
+    // A block is late, and an input quiet, past its block time and 50 ms of jitter.
+    const double lateAfter = blockSec + 0.05;
+    const int takeTimeoutMs = static_cast<int>(lateAfter * 1000);
     WriterClock& clock = *Clock;
     WriterInput& in1 = *Input1;
     WriterInput* in2 = Input2.get();
@@ -364,6 +366,14 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     // loop must end. After the stop a failure is counted with the audio it loses instead of being
     // reported on top of the user's stop.
     auto split = [&](double stamp) -> bool {
+        auto fail = [&](const std::string& text) {
+            if (!draining) {
+                Report(Callbacks.OnError, text);
+                return false;
+            }
+            Log::Error("The audio captured before the stop cannot be written: " + text);
+            return unwritable = true;
+        };
         controls.SplitDone(stamp);
         if (!controls.SplitPending()) SplitRequested.store(0, std::memory_order_release);
         // Asked for before anything was written (during a pause from the start, or before the first
@@ -377,27 +387,15 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             const std::string text = std::string("Failed to close split file: ") + e.what();
             Log::Error(text);
             splitCloseError = text;
-            if (draining) return unwritable = true;
-            Report(Callbacks.OnError, text);
-            return false;
+            return fail(text);
         }
         closedPart = CurrentFile();
-        if (root && !IsSystemDrive(*root) && !Services.Exists(platform::U8Path(*root))) {
-            if (draining) {
-                Log::Error("Output drive disconnected during auto-split.");
-                return unwritable = true;
-            }
-            Report(Callbacks.OnError, "Output drive disconnected during auto-split.");
-            return false;
-        }
+        if (root && !IsSystemDrive(*root) && !Services.Exists(platform::U8Path(*root)))
+            return fail("Output drive disconnected during auto-split.");
         // Closing forces the part to the disk, seconds on a slow drive: a stop that came meanwhile
         // ends the recording after the audio captured before it.
         if (!draining && clock.StopSet()) beginDrain();
-        if (const auto error = OpenNextPart(writer)) {
-            if (draining) return unwritable = true;
-            Report(Callbacks.OnError, *error);
-            return false;
-        }
+        if (const auto error = OpenNextPart(writer)) return fail(*error);
         closedPart.clear();
         return true;
     };
@@ -438,7 +436,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
     // The input delivered nothing from its last block until this one, stamped at `stamp`, while
     // the other input's block stamped at `other`, more than a block older, was captured.
     auto gapBefore = [&](double stamp, double lastStamp, double other) {
-        return lastStamp < other && other < stamp - blockSec && stamp - lastStamp > blockSec + 0.05;
+        return lastStamp < other && other < stamp - blockSec && stamp - lastStamp > lateAfter;
     };
 
     for (;;) {
@@ -468,7 +466,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
                     if (Callbacks.OnMicDisconnected) Callbacks.OnMicDisconnected(2, continuing);
                     if (!continuing) break;
                 }
-                if (clock.Now() - lastStep <= blockSec + 0.05) continue;
+                if (clock.Now() - lastStep <= lateAfter) continue;
             }
         }
 
@@ -518,7 +516,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
             // behind) and where it was a little ahead before the gap (a slower device clock, a block
             // early): nothing else brings it back beside input 1's audio. It has started only with a
             // block it does not hold back, so the silence beside input 1's older audio is its start.
-            if (held1.input && held2.input && time1 < time2 - blockSec && time2 - lastStamp2 > blockSec + 0.05)
+            if (held1.input && held2.input && time1 < time2 - blockSec && time2 - lastStamp2 > lateAfter)
                 keep(carried2, held2, block2, time2, count2);
             if (held2.input) started2 = true;
         }
@@ -579,7 +577,7 @@ void RecorderState::WriterLoop(std::unique_ptr<Rf64Writer>& writer, std::optiona
         // ended, and the silence beside the other's last block is no substitution; but one that
         // had gone quiet earlier than a block before the other's audio still has a gap there.
         auto substitutes = [&](bool silent, bool started, bool stalled, double lastStamp, double present) {
-            return silent && (started || stalled) && (!draining || present - lastStamp > blockSec + 0.05);
+            return silent && (started || stalled) && (!draining || present - lastStamp > lateAfter);
         };
         const int substituted = (substitutes(silent1, started1, stall1, lastStamp1, time2) ? 1 : 0) +
                                 (in2 && substitutes(silent2, started2, stall2, lastStamp2, time1) ? 1 : 0);
